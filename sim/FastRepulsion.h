@@ -1,0 +1,51 @@
+// Uniform grid of cubic cells with periodic wrap-around; floaters are chained through
+// their own link, so insert, remove and move allocate nothing. A floater's position may
+// change only through `move` while it is filed, or `remove` cannot find it.
+#pragma once
+
+#include <vector>
+
+#include "geo/Vertex.h"
+
+class Particle;
+class ParticleList;
+
+class FastRepulsion {
+public:
+    FastRepulsion(int level, double domainSize);
+    FastRepulsion(const FastRepulsion&) = delete;
+    FastRepulsion& operator=(const FastRepulsion&) = delete;
+
+    void insert(Particle* particle);
+    // False, with the grid unchanged, when the floater is not in the chain of the cell
+    // its position maps to (it was never inserted or was moved behind the grid's back).
+    bool remove(Particle* particle);
+    void removeAll(ParticleList& list);
+    void move(Particle* particle, const geo::Vertex& displacement);
+    // Whole cells that the sphere may reach; may hold the centre floater itself and
+    // floaters farther than `radius`. The caller deletes the shared list.
+    ParticleList* query(const geo::Vertex& centre, double radius) const;
+    // The same floaters in the same order, appended to `out` without allocating a list.
+    void queryInto(const geo::Vertex& centre, double radius, std::vector<Particle*>& out) const;
+    void adapt(double domainSize, double range);
+    void rebuild(int newLevel, double domainSize);
+
+    double domainSize() const;
+    int cellIndex(const geo::Vertex& position) const;
+    int getLevel() const { return level; }
+    double getCellSize() const { return cellSize; }
+    int getCount() const { return count; }
+    // Walks every chain; true when each of `list`'s floaters is filed exactly once, in the
+    // cell of its position, and nothing else is filed. For tests and debug checks.
+    bool holdsExactly(ParticleList& list) const;
+
+    // Three times the mean floater radius, written by the force pass before it queries.
+    double interactionRange;
+
+private:
+    std::vector<Particle*> cells;
+    int level;
+    int mask;
+    double cellSize;
+    int count = 0;
+};

@@ -1,0 +1,59 @@
+#include "sim/ImplicitSurface.h"
+
+#include <cmath>
+#include <ctime>
+
+ImplicitSurface::ImplicitSurface(char blobKind, double isoValue)
+    : blobs(blobKind),
+      isoValue(isoValue),
+      desiredEnergy(std::exp(-2.0) * 6.0 * repulsionAmplitude),
+      lengthScale(lengthDivisor),
+      random(static_cast<std::uint32_t>(std::time(nullptr))) {
+    // Until the first force pass measures the floaters, the range matches the cell size
+    // closely enough (between 0.7 and 1.0 cells) that the first adapt keeps the cells.
+    grid.interactionRange = 0.85 * grid.getCellSize();
+    setDensity(1.0);
+}
+
+// No member refers to another while it is destroyed (the grid only frees its cells),
+// so the members' own order of destruction is safe.
+ImplicitSurface::~ImplicitSurface() = default;
+
+void ImplicitSurface::seedRandom(std::uint32_t seed) { random.seed(seed); }
+
+double ImplicitSurface::setDensity(double density) {
+    const double previous = desiredRadius;
+    desiredRadius = 0.25 * lengthScale * density;
+    const double floor = 0.5 * lengthScale;
+    const double scaled = 1.5 * desiredRadius;
+    maxRadius = floor >= scaled ? floor : scaled;
+    return previous;
+}
+
+bool ImplicitSurface::isStable() {
+    const int n = particles.size();
+    if (n < 6 * blobs.count()) return false;
+    if (n == 0) return false;  // an empty model with no floaters has no stable share
+    return static_cast<double>(stableCount) / n >= stableFraction;
+}
+
+Particle* ImplicitSurface::addControlParticle(Particle* particle) {
+    if (controlParticles.size() == parameterCount()) return nullptr;
+    controlParticles.append(particle);
+    return particle;
+}
+
+void ImplicitSurface::releaseControlParticles() { controlParticles.clear(); }
+
+bool ImplicitSurface::triangulate() {
+    if (!reconstruct.buildNodes(&particles)) return false;
+    return reconstruct.triangulate();
+}
+
+void ImplicitSurface::discardMesh() {
+    if (reconstruct.triangleCount() != 0) reconstruct.clearTriangles();
+}
+
+void ImplicitSurface::adaptGrid() {
+    grid.adapt(lengthScale * lengthDivisor, grid.interactionRange);
+}

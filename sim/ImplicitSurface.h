@@ -1,0 +1,111 @@
+// One implicit system: a blob model, the floaters that sample its zero set, the
+// neighbour grid that makes their repulsion fast, the mesh built from a stable sample,
+// and every simulation parameter. The field itself comes from a subclass.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "geo/DVector.h"
+#include "geo/Vertex.h"
+#include "mesh/Reconstruct.h"
+#include "model/VessikObj.h"
+#include "sim/FastRepulsion.h"
+#include "sim/Particle.h"
+
+class ImplicitSurface {
+public:
+    ImplicitSurface(char blobKind, double isoValue);
+    virtual ~ImplicitSurface();
+    ImplicitSurface(const ImplicitSurface&) = delete;
+    ImplicitSurface& operator=(const ImplicitSurface&) = delete;
+
+    // The field: negative inside, zero on the surface, positive outside; its gradient
+    // points outward. These walk `blobs` with the list's cursor.
+    virtual double fieldValue(const geo::Vertex& x) = 0;
+    virtual geo::Vertex fieldGradient(const geo::Vertex& x) = 0;
+    virtual geo::DVector parameterGradient(const geo::Vertex& x) = 0;  // dF/dq
+    virtual geo::DVector baseParameterVelocity() = 0;
+    virtual int parameterCount() = 0;
+
+    // Blob model (model/VessikSpheres.cpp).
+    VessikObj* addBlob(double radius);
+    bool removeBlob(VessikObj* blob);  // refuses to remove the only blob
+
+    // Blob file (model/BlobFile.cpp).
+    bool readBlobFile(const char* fileName);
+    bool parseBlobLine(const char* line, double& radius, std::vector<geo::Vertex>& points);
+
+    // Seeding (model/Seeding.cpp).
+    void seedParticles();
+    void seedBlob(VessikObj* blob);
+
+    // System state (sim/ImplicitSurface.cpp).
+    double setDensity(double density);  // returns the previous desired radius
+    bool isStable();
+    Particle* addControlParticle(Particle* particle);  // null when refused
+    void releaseControlParticles();
+    bool triangulate();
+    void discardMesh();
+    void adaptGrid();
+    // Reseeds the system's own generator; construction seeds it from the clock.
+    void seedRandom(std::uint32_t seed);
+
+    // Dynamics (sim/Dynamics.cpp).
+    void computeForces();
+    void advance();
+    geo::Vertex computeRepulsion(Particle* floater);
+    double energyAndRadiusRate(Particle* floater, double& energy);
+    geo::Vertex constrainedVelocity(Particle* floater);
+    bool isStableFloater(Particle* floater);
+    void advanceFloater(Particle* floater);
+
+    // Population control (sim/Population.cpp).
+    void controlPopulation();
+    bool wantsFission(Particle* floater);
+    bool wantsDeath(Particle* floater);
+    void fission(Particle* floater);
+    int randomBelow(int n);
+
+    // Surface control (sim/ControlSolve.cpp).
+    void solveControl();
+
+    ParticleList particles{false};         // every floater; removing one deletes it
+    ParticleList controlParticles{false};  // user-held copies in state 2
+    VessikList blobs;
+    // Neighbours of the floater being evaluated, in query order; only during computeForces.
+    std::vector<Particle*> neighbours;
+    FastRepulsion grid{5, 1000.0};
+    Reconstruct reconstruct;
+
+    const double isoValue;  // T: F = T - sum of blob contributions
+    // Set by readBlobFile when a file was opened but the model does not hold all of it
+    // (a refused or unreadable line): replacing that file would lose the user's data.
+    bool blobFileIncomplete = false;
+
+    // Parameters, in the order the constructor sets them.
+    double lengthDivisor = 24.0;         // diagonal of the bounding box / L
+    double timeStep = 0.03;              // dt
+    double phi = 15.0;                   // phi: feedback pulling floaters back onto F = 0
+    double energyRate = 15.0;            // rho: rate driving each energy to the desired one
+    double repulsionAmplitude = 6.0;     // alpha: amplitude of the Gaussian repulsion
+    double desiredEnergy;                // E hat = 6 alpha e^-2: six neighbours at twice the radius
+    double radiusDamping = 10.0;         // beta: keeps the radius rate finite when alone
+    double equilibriumFactor = 4.0;      // gamma: near equilibrium when |P| < gamma sigma
+    double fissionEnergyFactor = 0.2;    // nu: fission energy threshold, fraction of E hat
+    double deathRadiusFactor = 0.7;      // delta: death radius threshold, fraction of sigma hat
+    double neighbourRadiusFactor = 2.0;  // neighbours are queried within this times sigma
+    double stableFraction = 0.9;         // share of stable floaters for a stable system
+    double stableRateFactor = 0.5;       // per-floater stability bound on the radius rate
+    double lengthScale;                  // L: bounding-box diagonal / lengthDivisor
+    double desiredRadius = 0.0;          // sigma hat, from setDensity
+    double maxRadius = 0.0;              // sigma max, from setDensity
+    int stableCount = 0;                 // floaters found stable by the last advance
+    bool settling = true;                // until first stable: off-surface floaters survive
+    geo::DVector qDot;                   // velocity of the blob centres, three per blob
+
+private:
+    std::minstd_rand random;
+};

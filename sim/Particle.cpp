@@ -1,0 +1,56 @@
+#include "sim/Particle.h"
+
+Particle::Particle(const Particle& other) { *this = other; }
+
+Particle& Particle::operator=(const Particle& other) {
+    position = other.position;
+    repulsionVelocity = other.repulsionVelocity;
+    velocity = other.velocity;
+    normal = other.normal;
+    radiusRate = other.radiusRate;
+    radius = other.radius;
+    energy = other.energy;
+    state = other.state;
+    // nextInCell stays: the copy belongs to no chain of the particle it was copied from.
+    return *this;
+}
+
+ParticleList::ParticleList(bool shared) : items(new geo::QList), shared(shared) {}
+
+ParticleList::~ParticleList() {
+    clear();
+    delete items;
+}
+
+Particle* ParticleList::createParticle(const geo::Vertex& position, double radius) {
+    Particle* particle = new Particle;
+    particle->position = position;
+    particle->radius = radius;
+    append(particle);
+    return particle;
+}
+
+bool ParticleList::remove(Particle* particle) {
+    int index = 0;
+    for (Particle* p = first(); p; p = next(), ++index) {
+        if (p != particle) continue;
+        items->removeAt(index);
+        if (!shared) delete particle;
+        return true;
+    }
+    return false;
+}
+
+void ParticleList::clear() {
+    if (!shared)
+        for (Particle* p = first(); p; p = next()) delete p;
+    items->clear();
+}
+
+ParticleList* ParticleList::snapshot() const {
+    ParticleList* copy = new ParticleList(true);
+    for (Particle* p = static_cast<Particle*>(items->first()); p;
+         p = static_cast<Particle*>(items->next()))
+        copy->append(p);
+    return copy;
+}
