@@ -55,5 +55,8 @@ void ImplicitSurface::discardMesh() {
 }
 
 void ImplicitSurface::adaptGrid() {
-    grid.adapt(lengthScale * lengthDivisor, grid.interactionRange);
+    const double domain = lengthScale * lengthDivisor;
+    // A sample whose extent or radii overflowed must not size the cells to infinity.
+    if (!std::isfinite(domain) || !std::isfinite(grid.interactionRange)) return;
+    grid.adapt(domain, grid.interactionRange);
 }

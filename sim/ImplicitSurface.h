@@ -105,7 +105,23 @@ public:
     int stableCount = 0;                 // floaters found stable by the last advance
     bool settling = true;                // until first stable: off-surface floaters survive
     geo::DVector qDot;                   // velocity of the blob centres, three per blob
+    // Fission stops at this many floaters, so memory stays bounded whatever density is
+    // asked for; `floaterCeilingReached` tells the caller it happened.
+    int maxFloaters = 2000000;
+    bool floaterCeilingReached = false;
 
 private:
+    // Sums over the neighbours of one floater, shared by its repulsion and radius rate.
+    struct PairSums {
+        geo::Vertex push;               // sum of (pi - pj)(Eij / si^2 + Eji / sj^2)
+        double energy = 0.0;            // E = sum Eij
+        double weightedDistance = 0.0;  // S = sum |pi - pj|^2 Eij
+    };
+    PairSums sumPairs(const Particle* floater) const;
+    // Memoised for the floater being evaluated; valid while `neighbours` is unchanged.
+    const PairSums& pairSums(const Particle* floater);
+
     std::minstd_rand random;
+    const Particle* pairSumsOf = nullptr;
+    PairSums pairSumsValue;
 };

@@ -50,6 +50,10 @@ public:
     // Removes the first entry that is `particle` (by identity); an owning list deletes it.
     bool remove(Particle* particle);
     void clear();
+    // Keeps, in order, the particles for which `keep` is true and drops the others (an
+    // owning list deletes them), in one pass. `keep` sees every particle once, in order.
+    template <typename Keep>
+    void retain(Keep keep);
     // A new shared list with the same particles in the same order; the caller deletes it.
     ParticleList* snapshot() const;
 
@@ -57,3 +61,16 @@ private:
     geo::QList* items;
     bool shared;
 };
+
+template <typename Keep>
+void ParticleList::retain(Keep keep) {
+    geo::QList* kept = new geo::QList;
+    for (Particle* p = first(); p; p = next()) {
+        if (keep(p))
+            kept->append(p);
+        else if (!shared)
+            delete p;
+    }
+    delete items;
+    items = kept;
+}

@@ -1,0 +1,142 @@
+// The two passes that move the floaters each step. Every sum runs over the neighbour
+// list in query order and no pair is cut off by distance, so a step gives the same
+// numbers however the grid's cells happen to be sized.
+#include <cmath>
+
+#include "sim/ImplicitSurface.h"
+
+namespace {
+
+bool isFinite(const geo::Vertex& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+}  // namespace
+
+// The pair sums of one floater over `neighbours`: the repulsion push (before its final
+// scaling by sigma squared), the energy E and S = sum |pi - pj|^2 Eij. One pass feeds both
+// the repulsion and the radius rate, so each pair's two exponentials are taken once.
+ImplicitSurface::PairSums ImplicitSurface::sumPairs(const Particle* floater) const {
+    PairSums sums;
+    const geo::Vertex& pi = floater->position;
+    const double si = floater->radius;
+    const double si2 = si * si;
+    for (const Particle* other : neighbours) {
+        if (other == floater) continue;
+        const geo::Vertex d = pi - other->position;
+        const double d2 = d.squaredLength();
+        const double sj = other->radius;
+        const double sj2 = sj * sj;
+        const double eij = repulsionAmplitude * std::exp(-d2 / (2.0 * si2));
+        const double eji = repulsionAmplitude * std::exp(-d2 / (2.0 * sj2));
+        sums.push += d * (eij / si2) + d * (eji / sj2);
+        sums.energy += eij;
+        sums.weightedDistance += d2 * eij;
+    }
+    return sums;
+}
+
+const ImplicitSurface::PairSums& ImplicitSurface::pairSums(const Particle* floater) {
+    if (pairSumsOf != floater) {
+        pairSumsValue = sumPairs(floater);
+        pairSumsOf = floater;
+    }
+    return pairSumsValue;
+}
+
+void ImplicitSurface::computeForces() {
+    const int n = particles.size();
+    if (n > 0) {
+        double sum = 0.0;
+        for (Particle* p = particles.first(); p; p = particles.next()) sum += 3.0 * p->radius;
+        grid.interactionRange = sum / n;
+    }
+    // Nothing below adds to or removes from `particles`, so the list is walked directly.
+    for (Particle* p = particles.first(); p; p = particles.next()) {
+        neighbours.clear();
+        pairSumsOf = nullptr;
+        grid.queryInto(p->position, p->radius * neighbourRadiusFactor, neighbours);
+        p->repulsionVelocity = computeRepulsion(p);
+        double energy = 0.0;
+        p->radiusRate = energyAndRadiusRate(p, energy);
+        p->energy = energy;
+        p->velocity = constrainedVelocity(p);
+    }
+    neighbours.clear();
+    pairSumsOf = nullptr;
+}
+
+geo::Vertex ImplicitSurface::computeRepulsion(Particle* floater) {
+    if (floater->state == Particle::Control) return floater->repulsionVelocity;
+    const double si = floater->radius;
+    return pairSums(floater).push * (si * si);
+}
+
+double ImplicitSurface::energyAndRadiusRate(Particle* floater, double& energy) {
+    if (floater->state == Particle::Control) {
+        energy = 0.0;
+        return 0.0;
+    }
+    const PairSums& sums = pairSums(floater);
+    const double si = floater->radius;
+    const double dEdSigma = sums.weightedDistance / (si * si * si);
+    energy = sums.energy;
+    return -energyRate * (sums.energy - desiredEnergy) / (dEdSigma + radiusDamping);
+}
+
+geo::Vertex ImplicitSurface::constrainedVelocity(Particle* floater) {
+    const geo::Vertex g = fieldGradient(floater->position);
+    const double gg = g.dot(g);
+    if (gg < 0.0001) return geo::Vertex();
+    double c = 0.0;
+    if (controlParticles.size() != 0) c = parameterGradient(floater->position).dot(qDot);
+    const geo::Vertex& d = floater->repulsionVelocity;
+    const double s = g.dot(d) + c + phi * fieldValue(floater->position);
+    return d - g * (s / gg);
+}
+
+bool ImplicitSurface::isStableFloater(Particle* floater) {
+    const double speed = floater->velocity.length();
+    return speed < equilibriumFactor * floater->radius &&
+           floater->radiusRate / timeStep < stableRateFactor * floater->radius;
+}
+
+void ImplicitSurface::advanceFloater(Particle* floater) {
+    const geo::Vertex displacement = floater->velocity * timeStep;
+    // A non-finite step must never reach the grid's cell arithmetic; the floater stays
+    // where it is and population control removes it as one that left the surface.
+    if (isFinite(displacement)) grid.move(floater, displacement);
+    floater->normal = fieldGradient(floater->position).normalised();
+    floater->radius = floater->radius + floater->radiusRate * timeStep;
+    floater->state = isStableFloater(floater) ? Particle::Stable : Particle::Moving;
+    if (floater->state == Particle::Stable) ++stableCount;
+}
+
+void ImplicitSurface::advance() {
+    stableCount = 0;
+    for (Particle* p = particles.first(); p; p = particles.next()) advanceFloater(p);
+
+    for (Particle* p = controlParticles.first(); p; p = controlParticles.next())
+        p->normal = fieldGradient(p->position).normalised();
+
+    // Move the blob centres by qDot dt, three entries per defining point in list order.
+    const geo::DVector step = qDot.scaled(timeStep);
+    int k = 0;
+    for (VessikObj* blob = blobs.first(); blob; blob = blobs.next())
+        for (int i = 0; i < blob->pointCount() && k + 2 < step.length(); ++i) {
+            geo::Vertex* point = blob->point(i);
+            point->x += step[k++];
+            point->y += step[k++];
+            point->z += step[k++];
+        }
+
+    geo::Vertex low(1e300, 1e300, 1e300), high(-1e300, -1e300, -1e300);
+    for (Particle* p = particles.first(); p; p = particles.next())
+        for (int a = 0; a < 3; ++a) {
+            if (p->position[a] < low[a]) low[a] = p->position[a];
+            if (p->position[a] > high[a]) high[a] = p->position[a];
+        }
+    if (particles.size() > 0) lengthScale = (high - low).length() / lengthDivisor;
+
+    settling = settling && !isStable();
+}

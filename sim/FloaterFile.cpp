@@ -1,0 +1,26 @@
+#include "sim/FloaterFile.h"
+
+#include <cstdio>
+
+#include "model/SafeWrite.h"
+#include "sim/ImplicitSurface.h"
+
+bool writeFloaterFile(geo::QList& systems, const char* fileName, std::string* error) {
+    const std::string path = fileName ? fileName : "floaters.dat";
+    return writeFileSafely(
+        path,
+        [&systems](std::FILE* file) {
+            for (int i = 0; i < systems.count(); ++i) {
+                ImplicitSurface& system = *static_cast<ImplicitSurface*>(systems.at(i));
+                std::fprintf(file,
+                             "// New Implicit System\n//   Blobs = %d\n//   Floaters = %d\n",
+                             system.blobs.count(), system.particles.size());
+                for (Particle* p = system.particles.first(); p; p = system.particles.next())
+                    std::fprintf(file, "  %5.5f  %5.5f  %5.5f  %5.5f  %5.5f  %5.5f\n",
+                                 p->position.x, p->position.y, p->position.z, p->normal.x,
+                                 p->normal.y, p->normal.z);
+            }
+            return true;
+        },
+        error);
+}

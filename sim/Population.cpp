@@ -1,0 +1,100 @@
+// Population control: floaters that left the surface are removed, small ones near
+// equilibrium die by a random test, large or crowded ones near equilibrium split in two.
+#include <cmath>
+#include <vector>
+
+#include "sim/ImplicitSurface.h"
+
+namespace {
+
+const double kPi = 3.141592653589793;
+
+bool nearEquilibrium(const Particle* p, double equilibriumFactor) {
+    return p->velocity.length() < equilibriumFactor * p->radius;
+}
+
+bool isFinite(const geo::Vertex& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+// A floater whose numbers broke down has left the surface in every sense that matters.
+bool brokeDown(const Particle* p) {
+    return !isFinite(p->position) || !isFinite(p->velocity) || !std::isfinite(p->radius);
+}
+
+}  // namespace
+
+int ImplicitSurface::randomBelow(int n) {
+    if (n <= 0) return 0;
+    return static_cast<int>(random() % static_cast<std::uint32_t>(n));
+}
+
+bool ImplicitSurface::wantsFission(Particle* floater) {
+    if (!nearEquilibrium(floater, equilibriumFactor)) return false;
+    const double sigma = floater->radius;
+    return sigma > maxRadius ||
+           (floater->energy > fissionEnergyFactor * desiredEnergy && sigma > desiredRadius);
+}
+
+bool ImplicitSurface::wantsDeath(Particle* floater) {
+    if (!nearEquilibrium(floater, equilibriumFactor)) return false;
+    const double sigma = floater->radius;
+    if (!(sigma < deathRadiusFactor * desiredRadius)) return false;
+    const double r = randomBelow(1000001) * 1e-6;
+    return r > sigma / deathRadiusFactor * desiredRadius;
+}
+
+void ImplicitSurface::fission(Particle* floater) {
+    const int saved = stableCount - (floater->state == Particle::Stable ? 1 : 0);
+    const double theta = randomBelow(1000001) * 1e-6 * 2.0 * kPi;
+    const double psi = randomBelow(1000001) * 1e-6 * 2.0 * kPi;
+    const geo::Vertex d(std::cos(theta) * std::sin(psi), std::sin(theta) * std::sin(psi),
+                        std::cos(psi));
+    floater->repulsionVelocity = d * floater->radius;
+    floater->radius = floater->radius / std::sqrt(2.0);
+    floater->radiusRate = 0.0;
+    floater->state = Particle::Moving;
+
+    Particle* child = new Particle(*floater);
+    particles.append(child);
+    grid.insert(child);
+    child->repulsionVelocity = floater->repulsionVelocity * -1.0;
+
+    floater->velocity = constrainedVelocity(floater);
+    advanceFloater(floater);
+    child->velocity = constrainedVelocity(child);
+    advanceFloater(child);
+    stableCount = saved;
+}
+
+void ImplicitSurface::controlPopulation() {
+    // Removal and death, in list order. Survivors keep their order; the list is compacted
+    // in one pass rather than by a linear search per removed floater.
+    particles.retain([this](Particle* p) {
+        if (p->state == Particle::Control) return true;
+        bool remove = brokeDown(p);
+        if (!remove && !settling)
+            remove = p->radius <= 0.0 || std::fabs(fieldValue(p->position)) > 0.01;
+        if (!remove) remove = wantsDeath(p);
+        if (remove && !grid.remove(p)) {
+            // Not where the grid expects it: keeping it is safer than deleting a floater
+            // that a chain may still reach.
+            return true;
+        }
+        return !remove;
+    });
+
+    // Fission over the floaters that survived; the halves it appends are not visited.
+    std::vector<Particle*> survivors;
+    survivors.reserve(static_cast<std::size_t>(particles.size()));
+    for (Particle* p = particles.first(); p; p = particles.next()) survivors.push_back(p);
+    for (Particle* p : survivors) {
+        if (p->state == Particle::Control || !wantsFission(p)) continue;
+        // A ceiling keeps memory bounded whatever density is asked for.
+        if (particles.size() >= maxFloaters) {
+            floaterCeilingReached = true;
+            break;
+        }
+        fission(p);
+    }
+}
