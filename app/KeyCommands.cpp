@@ -1,0 +1,47 @@
+#include "app/KeyCommands.h"
+
+#include "app/Simulator.h"
+#include "sim/ImplicitSurface.h"
+
+namespace {
+
+constexpr double insertedBlobRadius = 50.0;
+
+}  // namespace
+
+double lowerDensity(double density) {
+    // Repeated steps of 0.05 do not land exactly on 0.05; the tolerance keeps the last
+    // step that reaches it in decimal.
+    const double lowered = density - densityStep;
+    return lowered >= minimumDensity - 1e-9 ? lowered : density;
+}
+
+bool applyKeyCommands(Simulator& app, ImplicitSurface* system, double& density) {
+    if (app.keyState(vk::escape)) return false;
+    if (app.keyState(vk::space)) app.cycleRotationMode();
+    if (app.keyState(vk::numpad6) || app.keyState('F')) {
+        app.toggleDrawFlag(Simulator::DrawFloaters);
+    }
+    if (app.keyState(vk::decimal) || app.keyState('N')) {
+        app.toggleDrawFlag(Simulator::DrawNormals);
+    }
+    if (app.keyState(vk::numpad2) || app.keyState('B')) app.toggleDrawFlag(Simulator::DrawBlobs);
+    if (app.keyState(vk::f5) || app.keyState('T')) app.toggleDrawFlag(Simulator::DrawTriangles);
+    // Keypad minus both toggles the edges here and lowers the density below.
+    if (app.keyState(vk::subtract) || app.keyState('M')) app.toggleDrawFlag(Simulator::DrawEdges);
+    if (app.keyState(vk::f4) || app.keyState('S')) app.toggleDrawFlag(Simulator::DrawProgressive);
+    if (app.keyState(vk::divide) || app.keyState('O')) {
+        app.toggleDrawFlag(Simulator::WriteFilesAtExit);
+    }
+    if (app.keyState(vk::add)) density += densityStep;
+    if (app.keyState(vk::subtract)) density = lowerDensity(density);
+    if (app.keyState(vk::insert) && system != nullptr) {
+        VessikObj* blob = system->addBlob(insertedBlobRadius);
+        if (blob != nullptr) blob->centre() = geo::Vertex(0.0, 0.0, 0.0);
+    }
+    if (app.keyState(vk::del) && system != nullptr) {
+        // The oldest blob; the system refuses to remove its only one.
+        system->removeBlob(system->blobs.first());
+    }
+    return true;
+}

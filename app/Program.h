@@ -1,0 +1,23 @@
+// The program around the application object: the blob file name from the command line,
+// start-up with its fallback blob, the main loop, and shut-down.
+#pragma once
+
+#include <string>
+
+class ImplicitSurface;
+class Simulator;
+
+// Windows: the whole command-line string is the name, quotes and blanks included;
+// "blobs.dat" when it is empty.
+std::string blobFileFromCommandLine(const char* commandLine);
+// Elsewhere: the arguments after the program name joined by single blanks.
+std::string blobFileFromArguments(int argc, const char* const* argv);
+
+// The main loop with the density starting at 2.0: pumps window messages and, whenever
+// none waits, acts on the keys and runs one frame. Returns the exit status: 0 after
+// Escape or a close of the window.
+int runMainLoop(Simulator& app, ImplicitSurface* system);
+
+// The whole program for one blob file: 0 after a normal end, 1 when the window could
+// not be opened or an output file could not be written.
+int runProgram(const std::string& blobFile);

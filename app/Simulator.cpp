@@ -1,0 +1,145 @@
+#include "app/Simulator.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "model/BlobFile.h"
+#include "model/SafeWrite.h"
+#include "sim/FloaterFile.h"
+#include "sim/ImplicitSurface.h"
+#include "sim/Stepping.h"
+#include "view/Visualize.h"
+
+Simulator* application = nullptr;
+bool handedOff = false;
+
+namespace {
+
+constexpr const char* defaultBlobFile = "blobs.dat";
+constexpr std::uint16_t windowWidth = 800;
+constexpr std::uint16_t windowHeight = 600;
+constexpr std::uint16_t windowBits = 32;
+
+// True when `particle` lies in `list`, compared by identity only: the
+// particle behind a stale pointer must not be touched.
+bool holds(ParticleList& list, const Particle* particle) {
+    for (Particle* p = list.first(); p != nullptr; p = list.next()) {
+        if (p == particle) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+Simulator::Simulator()
+    : view(std::make_unique<Visualize>()), systems(std::make_unique<geo::QList>()) {}
+
+Simulator::~Simulator() {
+    view.reset();
+    for (void* system = systems->first(); system != nullptr; system = systems->next()) {
+        delete static_cast<ImplicitSurface*>(system);
+    }
+    systems->clear();
+}
+
+ImplicitSurface* Simulator::addSystem(ImplicitSurface* system) {
+    systems->append(system);
+    return system;
+}
+
+bool Simulator::startUp() {
+    if (started) return true;
+    if (!view->create(windowWidth, windowHeight, windowBits)) return false;
+    view->clear(0.0, 0.0, 0.0);
+    for (void* system = systems->first(); system != nullptr; system = systems->next()) {
+        static_cast<ImplicitSurface*>(system)->seedParticles();
+    }
+    drawScene();
+    started = true;
+    return true;
+}
+
+bool Simulator::shutDown() {
+    if (!started) return true;
+    view->kill();
+    if (drawFlags[WriteFilesAtExit]) {
+        const bool floatersWritten = writeFloaterFile();
+        const bool blobsWritten = writeBlobFile();
+        writeFailed = !floatersWritten || !blobsWritten;
+    }
+    started = false;
+    return true;
+}
+
+void Simulator::runFrame(double density) {
+    if (!started || !active) return;
+    const FrameOutcome outcome =
+        runSystems(*systems, density, meshWanted(), appliedDensity, forceStep, handedOff);
+    // The hand-off deletes the control particles, one of which may be the dragged one.
+    if (outcome.handedOff > 0) picked = nullptr;
+    forgetLostPick();
+    drawScene();
+    for (int code = 32; code < keyCount; ++code) keys[code] = false;
+}
+
+void Simulator::forgetLostPick() {
+    if (picked == nullptr) return;
+    if (pickedSystem != nullptr &&
+        (holds(pickedSystem->controlParticles, picked) || holds(pickedSystem->particles, picked))) {
+        return;
+    }
+    // A step removed the floater (death, removal); the pointer must not be used again.
+    picked = nullptr;
+}
+
+bool Simulator::keyState(std::uint16_t code) const {
+    return code < keyCount && keys[code];
+}
+
+void Simulator::setKeyState(std::uint16_t code, bool down) {
+    if (code < keyCount) keys[code] = down;
+}
+
+void Simulator::toggleDrawFlag(int index) {
+    if (index >= 0 && index < DrawFlagCount) drawFlags[index] = !drawFlags[index];
+}
+
+void Simulator::cycleRotationMode() {
+    rotationMode = rotationMode >= 2 ? 0 : rotationMode + 1;
+}
+
+void Simulator::setActive(bool isActive) {
+    active = isActive;
+}
+
+bool Simulator::writeFloaterFile(const char* fileName) {
+    std::string error;
+    if (::writeFloaterFile(*systems, fileName, &error)) return true;
+    std::fprintf(stderr, "dazirudo: %s\n", error.c_str());
+    return false;
+}
+
+bool Simulator::writeBlobFile(const char* fileName) {
+    const std::string target = fileName != nullptr ? fileName : defaultBlobFile;
+    bool incomplete = false;
+    for (void* system = systems->first(); system != nullptr; system = systems->next()) {
+        if (static_cast<ImplicitSurface*>(system)->blobFileIncomplete) incomplete = true;
+    }
+    // The model lacks part of the file it was read from: replacing that file would lose
+    // the user's blobs, so it is kept under another name first.
+    std::error_code sameFileError;
+    if (incomplete && !blobFileName.empty() &&
+        std::filesystem::equivalent(blobFileName, target, sameFileError) &&
+        keepAside(target).empty()) {
+        std::fprintf(stderr,
+                     "dazirudo: %s was not fully read and could not be moved aside; "
+                     "not replaced\n",
+                     target.c_str());
+        return false;
+    }
+    std::string error;
+    if (::writeBlobFile(*systems, target.c_str(), &error)) return true;
+    std::fprintf(stderr, "dazirudo: %s\n", error.c_str());
+    return false;
+}

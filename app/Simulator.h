@@ -1,0 +1,103 @@
+// The application object: owns the view and the implicit systems, runs one frame of work,
+// keeps the key, mouse and draw-mode state that the window reports, draws the scene and
+// writes the output files at exit. Everything runs on the window's one thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "geo/QList.h"
+
+class ImplicitSurface;
+class Particle;
+class Visualize;
+
+class Simulator {
+public:
+    // Indices of `drawFlags`: view switches, and whether shutDown writes the files.
+    enum DrawFlag {
+        DrawFloaters = 0,
+        DrawNormals = 1,
+        DrawBlobs = 2,
+        DrawTriangles = 3,
+        DrawEdges = 4,
+        DrawProgressive = 5,
+        WriteFilesAtExit = 6,
+        DrawFlagCount = 7
+    };
+    static constexpr int keyCount = 256;
+    static constexpr std::uint16_t controlKey = 0x11;  // VK_CONTROL; stays set while held
+
+    Simulator();
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    ImplicitSurface* addSystem(ImplicitSurface* system);
+    bool startUp();
+    bool shutDown();
+    void runFrame(double density);
+
+    // Codes of 256 and more are no virtual keys this program knows: read as up, ignored.
+    bool keyState(std::uint16_t code) const;
+    void setKeyState(std::uint16_t code, bool down);
+    void toggleDrawFlag(int index);
+    void cycleRotationMode();
+    void setActive(bool isActive);
+    bool meshWanted() const { return drawFlags[DrawTriangles] || drawFlags[DrawEdges]; }
+
+    // Scene (view/Scene.cpp): one system, or every system when none is given; sets the
+    // status line and swaps the buffers.
+    void drawScene(ImplicitSurface* only = nullptr);
+
+    // Mouse camera, picking and dragging (view/Mouse.cpp).
+    void mouseButton(int button, bool down);
+    void mouseMove(std::uint16_t x, std::uint16_t y);
+    void mouseWheel(std::uint16_t word);
+    void pickParticle(int x, int y);
+    void dragPicked(int x, int y);
+    // The selection of a pick pass: `transform` maps model space to clip space
+    // (column-major), (cx, cy) is the cursor in normalised device coordinates.
+    void pickAmong(const double transform[16], double cx, double cy);
+
+    // The output files; no name means "floaters.dat" and "blobs.dat". False when the
+    // file could not be written (the previous file is then intact).
+    bool writeFloaterFile(const char* fileName = nullptr);
+    bool writeBlobFile(const char* fileName = nullptr);
+
+    std::unique_ptr<Visualize> view;
+    std::unique_ptr<geo::QList> systems;      // ImplicitSurface pointers, owned, in added order
+    Particle* picked = nullptr;               // floater under the cursor, or the one dragged
+    double pickDepth = 1.0;                   // depth of the best candidate in a pick pass
+    ImplicitSurface* pickedSystem = nullptr;  // the system that owns `picked`
+    bool active = true;                       // false while the window is minimised
+    bool keys[keyCount] = {};                 // down flag per Windows virtual-key code
+    bool buttons[2] = {};                     // left, right mouse button down
+    bool started = false;                     // between a successful startUp and shutDown
+    bool forceStep = false;                   // the next frame steps even stable systems
+    int mouseX = 0, mouseY = 0;               // cursor at the latest move, client pixels
+    int lastMouseX = 0, lastMouseY = 0;       // cursor at the previous mouse event
+    std::uint8_t rotationMode = 0;            // which mouse axes turn which camera angles
+    double appliedDensity = 2.0;              // the density of the last simulation step
+    bool drawFlags[DrawFlagCount] = {true, false, false, true, true, false, true};
+
+    // The blob file read at start; blobs.dat written over it is first moved aside when
+    // the model does not hold all of it.
+    std::string blobFileName;
+    // Set by shutDown when an output file could not be written.
+    bool writeFailed = false;
+
+private:
+    void drawSystem(ImplicitSurface& system);
+    void drawSimulationView(ImplicitSurface& system);
+    void drawMeshView(ImplicitSurface& system);
+    // Clears `picked` unless it is still a floater or control particle of its system.
+    void forgetLostPick();
+};
+
+// The one application, reached by the window procedure; set before the window exists.
+extern Simulator* application;
+// Set when a stable system has been handed off to triangulation; cleared by any step.
+// One flag for the whole program, not one per system.
+extern bool handedOff;

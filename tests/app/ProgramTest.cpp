@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "app/Program.h"
+#include "app/Simulator.h"
+#include "model/VessikSpheres.h"
+
+#ifndef _WIN32
+#include <GLFW/glfw3.h>
+
+#include "view/glfw/GlfwKeys.h"
+#endif
+
+namespace fs = std::filesystem;
+
+TEST(CommandLine, EmptyMeansBlobsDatAndAnythingElseIsTakenWhole) {
+    EXPECT_EQ(blobFileFromCommandLine(""), "blobs.dat");
+    EXPECT_EQ(blobFileFromCommandLine(nullptr), "blobs.dat");
+    // Not split, not unquoted.
+    EXPECT_EQ(blobFileFromCommandLine("\"my model.dat\" extra"), "\"my model.dat\" extra");
+}
+
+TEST(CommandLine, ArgumentsAreJoinedBySingleBlanks) {
+    const char* none[] = {"dazirudo"};
+    EXPECT_EQ(blobFileFromArguments(1, none), "blobs.dat");
+    const char* two[] = {"dazirudo", "my", "model.dat"};
+    EXPECT_EQ(blobFileFromArguments(3, two), "my model.dat");
+    const char* empty[] = {"dazirudo", ""};
+    EXPECT_EQ(blobFileFromArguments(2, empty), "blobs.dat");
+}
+
+namespace {
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A fresh folder per test under the system's temporary folder.
+struct FileFixture : ::testing::Test {
+    fs::path folder;
+    Simulator app;
+    VessikSpheres* system = nullptr;
+
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder = fs::temp_directory_path() / (std::string("dazirudo-app-") + info->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        system = new VessikSpheres(defaultIsoValue);
+        app.addSystem(system);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    fs::path write(const char* name, const std::string& text) {
+        const fs::path path = folder / name;
+        std::ofstream(path) << text;
+        return path;
+    }
+};
+
+}  // namespace
+
+TEST_F(FileFixture, BlobFileNotFullyReadIsKeptAsideBeforeBeingReplaced) {
+    // The second line holds a radius and no centre: reading stops there, and the third
+    // blob never reaches the model.
+    const std::string original = "  10 0 0 0\n  20\n  30 5 5 5\n";
+    const fs::path path = write("model.dat", original);
+    EXPECT_FALSE(system->readBlobFile(path.string().c_str()));
+    ASSERT_TRUE(system->blobFileIncomplete);
+    app.blobFileName = path.string();
+
+    ASSERT_TRUE(app.writeBlobFile(path.string().c_str()));
+    EXPECT_EQ(readAll(folder / "model.dat.unread"), original);
+    EXPECT_EQ(readAll(path).rfind("// New Implicit System\n//   Blobs = 2\n", 0), 0u);
+}
+
+TEST_F(FileFixture, FullyReadBlobFileIsSimplyReplaced) {
+    const fs::path path = write("model.dat", "  10 0 0 0\n");
+    ASSERT_TRUE(system->readBlobFile(path.string().c_str()));
+    app.blobFileName = path.string();
+    system->blobs.first()->centre() = geo::Vertex(1.0, 2.0, 3.0);
+
+    ASSERT_TRUE(app.writeBlobFile(path.string().c_str()));
+    EXPECT_FALSE(fs::exists(folder / "model.dat.unread"));
+    EXPECT_EQ(readAll(path),
+              "// New Implicit System\n//   Blobs = 1\n//   Stability = 0.90000\n"
+              "  10.00000  1.00000  2.00000  3.00000\n");
+}
+
+TEST_F(FileFixture, AnIncompleteReadOfAnotherFileDoesNotTouchTheTarget) {
+    const fs::path source = write("source.dat", "  20 1 2\n");
+    const fs::path target = write("blobs.dat", "old\n");
+    system->readBlobFile(source.string().c_str());
+    ASSERT_TRUE(system->blobFileIncomplete);
+    app.blobFileName = source.string();
+    ASSERT_TRUE(app.writeBlobFile(target.string().c_str()));
+    EXPECT_FALSE(fs::exists(folder / "blobs.dat.unread"));
+    EXPECT_EQ(readAll(source), "  20 1 2\n");
+}
+
+TEST_F(FileFixture, FloaterFileHeaderComesFromTheCoreWriter) {
+    system->addBlob(30.0);
+    system->seedParticles();
+    const fs::path path = folder / "floaters.dat";
+    ASSERT_TRUE(app.writeFloaterFile(path.string().c_str()));
+    EXPECT_EQ(readAll(path).rfind("// New Implicit System\n//   Blobs = 1\n//   Floaters = 6\n", 0),
+              0u);
+}
+
+#ifndef _WIN32
+TEST(GlfwKeys, KeysBecomeWindowsVirtualKeyCodes) {
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_ESCAPE), 0x1B);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_SPACE), 0x20);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_F), 'F');
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_O), 'O');
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_KP_0), 0x60);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_KP_2), 0x62);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_KP_6), 0x66);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_KP_9), 0x69);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_KP_DECIMAL), 0x6E);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_KP_ADD), 0x6B);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_KP_SUBTRACT), 0x6D);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_KP_DIVIDE), 0x6F);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_F4), 0x73);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_F5), 0x74);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_INSERT), 0x2D);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_DELETE), 0x2E);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_LEFT_CONTROL), 0x11);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_RIGHT_CONTROL), 0x11);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_UNKNOWN), 0);
+}
+
+TEST(GlfwKeys, ScrollBecomesAWheelWordOfOneNotch) {
+    EXPECT_EQ(wheelWordFromScroll(1.0), 0x0078);   // forward: +120, below 0x8000
+    EXPECT_EQ(wheelWordFromScroll(-1.0), 0xFF88);  // backward: -120 in 16 bits
+    EXPECT_EQ(wheelWordFromScroll(0.25), 0x0078);  // a touchpad's fraction is one notch
+}
+#endif

@@ -1,0 +1,190 @@
+// The frame of the application without a window: the view skips its GL calls but keeps
+// the title text, so stepping, hand-off, the picking rules and the status line all run.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/Simulator.h"
+#include "model/VessikSpheres.h"
+#include "view/Visualize.h"
+
+namespace {
+
+constexpr int frameLimit = 3000;  // a radius-30 blob settles in a few hundred frames
+
+bool contains(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
+bool holds(ParticleList& list, const Particle* particle) {
+    for (Particle* p = list.first(); p != nullptr; p = list.next()) {
+        if (p == particle) return true;
+    }
+    return false;
+}
+
+struct FrameFixture : ::testing::Test {
+    Simulator app;
+    VessikSpheres* system = nullptr;
+
+    void SetUp() override {
+        handedOff = false;
+        system = new VessikSpheres(defaultIsoValue);
+        app.addSystem(system);
+        system->addBlob(30.0);
+        system->seedRandom(20240611);
+        system->seedParticles();
+        app.started = true;  // as after startUp, without a window
+    }
+    void TearDown() override { handedOff = false; }
+
+    // Runs frames until the frame in which the system first became stable (not yet
+    // handed off). False when it never settles.
+    bool runUntilJustStable(double density = 2.0) {
+        for (int i = 0; i < frameLimit; ++i) {
+            app.runFrame(density);
+            if (system->isStable() && !handedOff) return true;
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+TEST_F(FrameFixture, NoFrameBeforeStartUp) {
+    app.started = false;
+    app.setKeyState('F', true);
+    const geo::Vertex before = system->particles.first()->position;
+    app.runFrame(2.0);
+    EXPECT_EQ(system->particles.first()->position, before);
+    EXPECT_EQ(app.view->title, "");
+    EXPECT_TRUE(app.keyState('F'));  // keys survive a frame that did not run
+}
+
+TEST_F(FrameFixture, MinimisedWindowRunsNoFrameAndKeepsKeys) {
+    app.setActive(false);
+    app.setKeyState('B', true);
+    const geo::Vertex before = system->particles.first()->position;
+    app.runFrame(2.0);
+    EXPECT_EQ(system->particles.first()->position, before);
+    EXPECT_TRUE(app.keyState('B'));
+
+    app.setActive(true);
+    app.runFrame(2.0);
+    EXPECT_NE(system->particles.first()->position, before);
+    EXPECT_FALSE(app.keyState('B'));
+}
+
+TEST_F(FrameFixture, FrameClearsKeysFrom32ButKeepsHeldCtrl) {
+    for (int code = 0; code < Simulator::keyCount; ++code) app.setKeyState(code, true);
+    app.runFrame(2.0);
+    for (int code = 0; code < Simulator::keyCount; ++code) {
+        EXPECT_EQ(app.keyState(code), code < 32) << "code " << code;
+    }
+}
+
+TEST_F(FrameFixture, StatusGoesFromRunningThroughTriangulatingToFinished) {
+    app.runFrame(2.0);
+    EXPECT_TRUE(contains(app.view->title, "- Physics Running!")) << app.view->title;
+    EXPECT_EQ(app.appliedDensity, 2.0);
+
+    ASSERT_TRUE(runUntilJustStable());
+    // Stable, but the hand-off that triangulates comes with the next frame.
+    EXPECT_TRUE(contains(app.view->title, "- Triangulation in progress...")) << app.view->title;
+    EXPECT_EQ(system->reconstruct.triangleCount(), 0);
+
+    app.runFrame(2.0);
+    EXPECT_TRUE(handedOff);
+    const int triangles = system->reconstruct.triangleCount();
+    EXPECT_GT(triangles, 0);
+    EXPECT_EQ(app.view->title, "VessikSpheres - Density: 2.00 - Total Floaters: " +
+                                   std::to_string(system->particles.size()) +
+                                   " - Total Triangles: " + std::to_string(triangles) +
+                                   " - System stopped");
+
+    // Idle afterwards: no step, no second triangulation.
+    const geo::Vertex before = system->particles.first()->position;
+    app.runFrame(2.0);
+    EXPECT_EQ(system->particles.first()->position, before);
+    EXPECT_EQ(system->reconstruct.triangleCount(), triangles);
+}
+
+TEST_F(FrameFixture, DensityChangeStepsAStableSystemAndDropsItsMesh) {
+    ASSERT_TRUE(runUntilJustStable());
+    app.runFrame(2.0);
+    ASSERT_GT(system->reconstruct.triangleCount(), 0);
+
+    app.runFrame(2.05);
+    EXPECT_EQ(app.appliedDensity, 2.05);
+    EXPECT_FALSE(handedOff);
+    EXPECT_EQ(system->reconstruct.triangleCount(), 0);
+    EXPECT_TRUE(contains(app.view->title, "Density: 2.05")) << app.view->title;
+}
+
+TEST_F(FrameFixture, MeshModesOffAtHandOffMeansNoTriangulationUntilTheNextStep) {
+    app.toggleDrawFlag(Simulator::DrawTriangles);
+    app.toggleDrawFlag(Simulator::DrawEdges);
+    ASSERT_TRUE(runUntilJustStable());
+    EXPECT_TRUE(contains(app.view->title, "- Physics Stopped!")) << app.view->title;
+    app.runFrame(2.0);
+    EXPECT_TRUE(handedOff);
+    EXPECT_EQ(system->reconstruct.triangleCount(), 0);
+
+    // Turning a mesh mode on now shows the mesh view without a mesh.
+    app.toggleDrawFlag(Simulator::DrawTriangles);
+    app.runFrame(2.0);
+    EXPECT_EQ(system->reconstruct.triangleCount(), 0);
+    EXPECT_TRUE(contains(app.view->title, "- Triangulation in progress...")) << app.view->title;
+}
+
+TEST_F(FrameFixture, HandOffReleasesTheDraggedControlParticleAndForgetsIt) {
+    ASSERT_TRUE(runUntilJustStable());
+    app.picked = system->particles.first();
+    app.pickedSystem = system;
+    app.mouseButton(0, true);
+    ASSERT_NE(app.picked, nullptr);
+    ASSERT_EQ(app.picked->state, Particle::Control);
+    ASSERT_EQ(system->controlParticles.size(), 1);
+
+    app.runFrame(2.0);
+    EXPECT_TRUE(handedOff);
+    EXPECT_EQ(system->controlParticles.size(), 0);
+    EXPECT_EQ(app.picked, nullptr);
+}
+
+// Floaters die and are removed while the sample settles; a picked one that goes must be
+// forgotten before the frame draws it, and one that stays must stay picked.
+TEST_F(FrameFixture, PickedNeverOutlivesItsFloater) {
+    int forgotten = 0;
+    int kept = 0;
+    for (int i = 0; i < frameLimit && !handedOff; ++i) {
+        if (app.picked == nullptr) {
+            app.picked = system->particles.at(system->particles.size() / 2);
+            app.pickedSystem = system;
+        }
+        Particle* before = app.picked;
+        app.runFrame(2.0);
+        if (app.picked == nullptr) {
+            ++forgotten;
+        } else {
+            ASSERT_TRUE(holds(system->particles, app.picked)) << "frame " << i;
+            EXPECT_EQ(app.picked, before);
+            ++kept;
+        }
+    }
+    EXPECT_GT(kept, 0);
+    EXPECT_GT(forgotten, 0) << "no picked floater died; the case went untested";
+}
+
+TEST_F(FrameFixture, PickedFloaterRemovedWhileIdleIsForgotten) {
+    ASSERT_TRUE(runUntilJustStable());
+    app.runFrame(2.0);
+    ASSERT_TRUE(handedOff);
+    Particle* victim = system->particles.at(3);
+    app.picked = victim;
+    app.pickedSystem = system;
+    system->grid.remove(victim);
+    system->particles.remove(victim);
+    app.runFrame(2.0);
+    EXPECT_EQ(app.picked, nullptr);
+}

@@ -1,0 +1,256 @@
+#include "view/Visualize.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "view/GL.h"
+
+namespace {
+
+// The near plane is a single-precision constant, as the projection has always used.
+constexpr float nearPlane = 0.1f;
+constexpr double farPlane = 1000.0;
+constexpr double fieldOfView = 45.0;  // degrees, vertical
+constexpr double pi = 3.14159265358979323846;
+
+}  // namespace
+
+Visualize::Visualize() : quadric(gluNewQuadric()) {}
+
+Visualize::~Visualize() {
+    gluDeleteQuadric(quadric);
+    kill();
+}
+
+void Visualize::clear(double red, double green, double blue) {
+    if (!hasContext()) return;
+    if (red >= 0.0 && green >= 0.0 && blue >= 0.0) {
+        glClearColor(static_cast<GLfloat>(red), static_cast<GLfloat>(green),
+                     static_cast<GLfloat>(blue), 0.0f);
+    }
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+void Visualize::resize(std::uint16_t newWidth, std::uint16_t newHeight) {
+    if (newHeight == 0) newHeight = 1;
+    width = newWidth;
+    height = newHeight;
+    // A size message during window creation comes before the context exists: the size
+    // is kept and initGL applies it.
+    if (!hasContext()) return;
+    glViewport(0, 0, width, height);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(fieldOfView, static_cast<double>(width) / static_cast<double>(height), nearPlane,
+                   farPlane);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+void Visualize::initGL() {
+    if (hasContext()) {
+        glShadeModel(GL_SMOOTH);
+        clear(0.0, 0.0, 0.0);
+        glClearDepth(1.0);
+        glEnable(GL_DEPTH_TEST);
+        glDepthFunc(GL_LEQUAL);
+        resize(width, height);
+        glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+        glCullFace(GL_BACK);
+        glEnable(GL_CULL_FACE);
+        gluQuadricDrawStyle(quadric, GLU_FILL);
+
+        // One directional light along the viewing axis (GL's default position).
+        const GLfloat ambient[] = {0.1f, 0.1f, 0.1f, 1.0f};
+        const GLfloat diffuse[] = {0.4f, 0.4f, 0.4f, 1.0f};
+        const GLfloat specular[] = {1.0f, 1.0f, 1.0f, 1.0f};
+        glLightfv(GL_LIGHT1, GL_AMBIENT, ambient);
+        glLightfv(GL_LIGHT1, GL_DIFFUSE, diffuse);
+        glLightfv(GL_LIGHT1, GL_SPECULAR, specular);
+        glEnable(GL_LIGHT1);
+
+        // glColor sets ambient and diffuse from here on.
+        glColorMaterial(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE);
+        const GLfloat white[] = {1.0f, 1.0f, 1.0f, 1.0f};
+        glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, white);
+        glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, white);
+        glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, white);
+        glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, 20.0f);
+        glEnable(GL_LIGHTING);
+        glEnable(GL_COLOR_MATERIAL);
+    }
+    framesDrawn = 0;
+    distance = -300;
+    panY = 0;
+    panX = 0;
+    rotZ = 0;
+    rotY = 0;
+    rotX = 0;
+}
+
+void Visualize::applyCamera() {
+    if (!hasContext()) return;
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glTranslatef(static_cast<GLfloat>(panX), static_cast<GLfloat>(panY),
+                 static_cast<GLfloat>(distance));
+    glRotatef(static_cast<GLfloat>(rotX), 1.0f, 0.0f, 0.0f);
+    glRotatef(static_cast<GLfloat>(rotY), 0.0f, 1.0f, 0.0f);
+    glRotatef(static_cast<GLfloat>(rotZ), 0.0f, 0.0f, 1.0f);
+}
+
+void Visualize::rotate(int a, int b, int c) {
+    rotX += a;
+    rotY += b;
+    rotZ += c;
+}
+
+void Visualize::pan(int a, int b) {
+    panX += a;
+    panY += b;
+}
+
+void Visualize::zoom(int a) {
+    distance += a;
+}
+
+void Visualize::drawSphere(const geo::Vertex& centre, double radius) {
+    if (!hasContext()) return;
+    gluQuadricDrawStyle(quadric, GLU_LINE);
+    applyCamera();
+    glTranslatef(static_cast<GLfloat>(centre.x), static_cast<GLfloat>(centre.y),
+                 static_cast<GLfloat>(centre.z));
+    glColor3d(0.0, 0.0, 0.7);
+    gluSphere(quadric, radius, 12, 12);
+}
+
+Visualize::DiskTurn Visualize::diskTurn(const geo::Vertex& axis, const geo::Vertex& normal) {
+    geo::Vertex turnAxis = axis.cross(normal);
+    const double lengths = normal.length() * axis.length();
+    double angle = 0.0;
+    if (lengths != 0.0) {
+        // Rounding can push the cosine a hair past 1 for a normal along the axis.
+        const double cosine = std::clamp(axis.dot(normal) / lengths, -1.0, 1.0);
+        angle = std::acos(cosine) * 180.0 * (1.0 / pi);
+    }
+    // A normal along the axis leaves no axis to turn about: at 0 degrees none is needed,
+    // at 180 the disk is turned over about x.
+    if (turnAxis.x == 0.0 && turnAxis.y == 0.0 && turnAxis.z == 0.0) {
+        turnAxis = geo::Vertex(1.0, 0.0, 0.0);
+    }
+    return {angle, turnAxis};
+}
+
+void Visualize::drawDisk(const geo::Vertex& position, double radius, const geo::Vertex& normal,
+                         bool highlight) {
+    if (!hasContext()) return;
+    gluQuadricDrawStyle(quadric, GLU_FILL);
+    applyCamera();
+    const DiskTurn turn = diskTurn(diskAxis, normal);
+    glTranslatef(static_cast<GLfloat>(position.x), static_cast<GLfloat>(position.y),
+                 static_cast<GLfloat>(position.z));
+    glRotatef(static_cast<GLfloat>(turn.angle), static_cast<GLfloat>(turn.turnAxis.x),
+              static_cast<GLfloat>(turn.turnAxis.y), static_cast<GLfloat>(turn.turnAxis.z));
+    if (highlight) {
+        glDisable(GL_LIGHTING);
+        glColor3f(1.0f, 0.0f, 0.0f);
+    } else {
+        glColor3f(1.0f, 1.0f, 1.0f);
+    }
+    gluDisk(quadric, 0.0, radius, 24, 1);
+    if (highlight) glEnable(GL_LIGHTING);
+}
+
+namespace {
+
+void normalAndCorner(const geo::Vertex& normal, const geo::Vertex& corner) {
+    glNormal3f(static_cast<GLfloat>(normal.x), static_cast<GLfloat>(normal.y),
+               static_cast<GLfloat>(normal.z));
+    glVertex3f(static_cast<GLfloat>(corner.x), static_cast<GLfloat>(corner.y),
+               static_cast<GLfloat>(corner.z));
+}
+
+void corner(const geo::Vertex& point) {
+    glVertex3f(static_cast<GLfloat>(point.x), static_cast<GLfloat>(point.y),
+               static_cast<GLfloat>(point.z));
+}
+
+}  // namespace
+
+void Visualize::drawTriangle(const geo::Triangle& triangle) {
+    if (!hasContext()) return;
+    applyCamera();
+    glColor3f(0.2f, 0.2f, 0.2f);
+    glBegin(GL_TRIANGLES);
+    normalAndCorner(triangle.normal0, triangle.corner0);
+    normalAndCorner(triangle.normal1, triangle.corner1);
+    normalAndCorner(triangle.normal2, triangle.corner2);
+    glEnd();
+}
+
+void Visualize::drawTriangleEdges(const geo::Triangle& triangle) {
+    if (!hasContext()) return;
+    applyCamera();
+    glColor3f(0.7f, 0.7f, 0.7f);
+    glBegin(GL_LINES);
+    normalAndCorner(triangle.normal0, triangle.corner0);
+    corner(triangle.corner1);
+    normalAndCorner(triangle.normal1, triangle.corner1);
+    corner(triangle.corner2);
+    normalAndCorner(triangle.normal2, triangle.corner2);
+    corner(triangle.corner0);
+    glEnd();
+}
+
+void Visualize::drawNormal(const geo::Vertex& point, const geo::Vertex& vector) {
+    if (!hasContext()) return;
+    applyCamera();
+    glColor3d(0.2, 0.8, 0.8);
+    glBegin(GL_LINES);
+    glNormal3f(static_cast<GLfloat>(vector.x), static_cast<GLfloat>(vector.y),
+               static_cast<GLfloat>(vector.z));
+    const geo::Vertex end = point + vector;
+    glVertex3d(point.x, point.y, point.z);
+    glVertex3d(end.x, end.y, end.z);
+    glEnd();
+}
+
+bool Visualize::pickTransform(double transform[16], double viewport[4]) {
+    if (!hasContext()) return false;
+    applyCamera();
+    GLdouble modelView[16];
+    glGetDoublev(GL_MODELVIEW_MATRIX, modelView);
+    // Let GL form projection * model-view on the projection stack, then restore it. The
+    // projection stays the current mode; the next applyCamera switches back.
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glMultMatrixd(modelView);
+    glGetDoublev(GL_PROJECTION_MATRIX, transform);
+    glPopMatrix();
+    glGetDoublev(GL_VIEWPORT, viewport);
+    return true;
+}
+
+bool Visualize::unprojectAtDepth(const geo::Vertex& point, int x, int y, geo::Vertex& moved) {
+    if (!hasContext()) return false;
+    applyCamera();
+    GLdouble modelView[16];
+    GLdouble projection[16];
+    GLint viewport[4];
+    glGetDoublev(GL_MODELVIEW_MATRIX, modelView);
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    GLdouble wx, wy, wz;
+    if (gluProject(point.x, point.y, point.z, modelView, projection, viewport, &wx, &wy, &wz) ==
+        GL_FALSE) {
+        return false;
+    }
+    // Window rows count upward in GL, downward in the mouse position.
+    GLdouble ox, oy, oz;
+    if (gluUnProject(static_cast<GLdouble>(x), static_cast<GLdouble>(viewport[3] - (y + 1)), wz,
+                     modelView, projection, viewport, &ox, &oy, &oz) == GL_FALSE) {
+        return false;
+    }
+    moved = geo::Vertex(ox, oy, oz);
+    return true;
+}

@@ -1,0 +1,95 @@
+// The view: the window, its OpenGL rendering context, one GLU quadric and the camera
+// numbers. GL state, camera and drawing primitives are shared by both platforms; the
+// window, the context, the message pump, the title and the buffer swap live in one
+// backend file per platform (view/win32/, view/glfw/).
+//
+// Without a rendering context (before `create`, after `kill`, or in unit tests) every GL
+// call is skipped, so the frame logic above the view runs the same with or without a
+// window; the title text is still remembered in `title`.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "geo/Triangle.h"
+#include "geo/Vertex.h"
+
+class GLUquadric;
+
+class Visualize {
+public:
+    // What one pass of the message pump found.
+    enum class Pump { Dispatched, Idle, Quit };
+
+    // The icons of the error boxes (the Windows MessageBox styles).
+    static constexpr unsigned iconError = 0x10;
+    static constexpr unsigned iconInformation = 0x40;
+
+    Visualize();
+    ~Visualize();
+    Visualize(const Visualize&) = delete;
+    Visualize& operator=(const Visualize&) = delete;
+
+    // Platform backend. `openPlatform` is false when no display can be reached.
+    static bool openPlatform();
+    static void closePlatform();
+    bool create(std::uint16_t width, std::uint16_t height, std::uint16_t bits);
+    void kill();
+    void setTitle(const std::string& text);
+    void swap();
+    // Takes at most one batch of waiting window events and never blocks.
+    Pump pumpMessage();
+    // A message box on Windows, a line on standard error elsewhere.
+    static void showMessage(const char* text, const char* caption, unsigned icon);
+
+    // Shared GL state and camera.
+    void clear(double red, double green, double blue);
+    void resize(std::uint16_t newWidth, std::uint16_t newHeight);
+    void initGL();
+    void applyCamera();
+    void rotate(int a, int b, int c);
+    void pan(int a, int b);
+    void zoom(int a);
+
+    // Drawing primitives; each loads the camera first and sets every state it needs.
+    void drawSphere(const geo::Vertex& centre, double radius);
+    void drawDisk(const geo::Vertex& position, double radius, const geo::Vertex& normal,
+                  bool highlight);
+    void drawTriangle(const geo::Triangle& triangle);
+    void drawTriangleEdges(const geo::Triangle& triangle);
+    void drawNormal(const geo::Vertex& point, const geo::Vertex& vector);
+
+    // Picking support. `pickTransform` gives projection * model-view (column-major, as GL
+    // stores it) and the viewport; `unprojectAtDepth` gives the model-space point under
+    // window pixel (x, y), y growing downward, at the depth of `point`. Both are false
+    // without a rendering context.
+    bool pickTransform(double transform[16], double viewport[4]);
+    bool unprojectAtDepth(const geo::Vertex& point, int x, int y, geo::Vertex& moved);
+
+    bool hasContext() const { return renderContext != nullptr; }
+
+    // How a disk that lies across `axis` is turned to lie across `normal`: the angle in
+    // degrees about `turnAxis`. A normal straight against the axis is turned over about x.
+    struct DiskTurn {
+        double angle;
+        geo::Vertex turnAxis;
+    };
+    static DiskTurn diskTurn(const geo::Vertex& axis, const geo::Vertex& normal);
+
+    std::uint16_t colourBits = 0;  // colour and depth bits asked of the pixel format
+    std::uint16_t width = 0;       // client width after every resize
+    std::uint16_t height = 0;      // client height after every resize, never 0 after one
+    // Platform handles: HWND, HDC, HINSTANCE and HGLRC on Windows; with GLFW the window
+    // is the GLFWwindow, which is also its own context, and the other two stay null.
+    void* window = nullptr;
+    void* deviceContext = nullptr;
+    void* instance = nullptr;
+    void* renderContext = nullptr;
+    geo::Vertex diskAxis{0.0, 0.0, 1.0};  // a floater disk lies across this before turning
+    GLUquadric* quadric;                  // shared by every sphere and disk
+    int framesDrawn = 0;                  // buffer swaps since initGL
+    int rotX = 0, rotY = 0, rotZ = 0;     // camera rotations, whole degrees
+    int panX = 0, panY = 0;               // camera translation in x and y, whole units
+    int distance = -300;                  // camera translation in z, whole units
+    std::string title;                    // the latest window title set
+};

@@ -1,0 +1,205 @@
+// The Win32 + WGL window backend: the window class "OpenGL" and its window procedure, the
+// device and rendering contexts, the message pump, the title and the buffer swap.
+#include "app/Simulator.h"
+#include "view/GL.h"
+#include "view/Visualize.h"
+
+namespace {
+
+constexpr const char* className = "OpenGL";
+constexpr const char* windowTitle = "- D a z i r u d o -";
+
+HWND hwnd(void* handle) {
+    return static_cast<HWND>(handle);
+}
+HDC hdc(void* handle) {
+    return static_cast<HDC>(handle);
+}
+HGLRC hglrc(void* handle) {
+    return static_cast<HGLRC>(handle);
+}
+
+// Turns window messages into calls on the one application; every handled message
+// returns 0.
+LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Simulator* app = application;
+    if (app == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+    switch (message) {
+        case WM_ACTIVATE:
+            // Active unless minimised: losing the focus alone keeps the frames running.
+            app->setActive(HIWORD(wParam) == 0);
+            return 0;
+        case WM_SYSCOMMAND:
+            // Neither the screen saver nor monitor power-down starts while the program runs.
+            if (wParam == SC_SCREENSAVE || wParam == SC_MONITORPOWER) return 0;
+            break;
+        case WM_CLOSE:
+            PostQuitMessage(0);
+            return 0;
+        case WM_KEYDOWN:
+            app->setKeyState(LOWORD(wParam), true);
+            return 0;
+        case WM_KEYUP:
+            app->setKeyState(LOWORD(wParam), false);
+            return 0;
+        case WM_SIZE:
+            app->view->resize(LOWORD(lParam), HIWORD(lParam));
+            return 0;
+        case WM_MOUSEMOVE:
+            app->mouseMove(LOWORD(lParam), HIWORD(lParam));
+            return 0;
+        case WM_LBUTTONDOWN:
+            app->mouseButton(0, true);
+            return 0;
+        case WM_LBUTTONUP:
+            app->mouseButton(0, false);
+            return 0;
+        case WM_RBUTTONDOWN:
+            app->mouseButton(1, true);
+            return 0;
+        case WM_RBUTTONUP:
+            app->mouseButton(1, false);
+            return 0;
+        case WM_MOUSEWHEEL:
+            app->mouseWheel(HIWORD(wParam));
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+bool Visualize::openPlatform() {
+    return true;
+}
+
+void Visualize::closePlatform() {}
+
+void Visualize::showMessage(const char* text, const char* caption, unsigned icon) {
+    MessageBoxA(nullptr, text, caption, MB_OK | icon);
+}
+
+bool Visualize::create(std::uint16_t newWidth, std::uint16_t newHeight, std::uint16_t bits) {
+    width = newWidth;
+    height = newHeight;
+    colourBits = bits;
+    instance = GetModuleHandleA(nullptr);
+
+    WNDCLASSA windowClass = {};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW | CS_OWNDC;
+    windowClass.lpfnWndProc = windowProcedure;
+    windowClass.cbClsExtra = 0;
+    windowClass.cbWndExtra = 0;
+    windowClass.hInstance = static_cast<HINSTANCE>(instance);
+    windowClass.hIcon = LoadIconA(nullptr, IDI_WINLOGO);
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = nullptr;
+    windowClass.lpszMenuName = nullptr;
+    windowClass.lpszClassName = className;
+    if (RegisterClassA(&windowClass) == 0) {
+        showMessage("Failed To Register The Window Class.", "ERROR", iconError);
+        return false;
+    }
+
+    const DWORD extendedStyle = WS_EX_APPWINDOW | WS_EX_WINDOWEDGE;
+    const DWORD style = WS_OVERLAPPEDWINDOW;
+    // The outer window is width by height; the client area is what the size message says.
+    HWND made = CreateWindowExA(extendedStyle, className, windowTitle,
+                                style | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, width, height,
+                                nullptr, nullptr, static_cast<HINSTANCE>(instance), nullptr);
+    if (made == nullptr) {
+        kill();
+        showMessage("Window Creation Error!", "ERROR", iconError);
+        return false;
+    }
+    window = made;
+    title = windowTitle;
+
+    deviceContext = GetDC(made);
+    if (deviceContext == nullptr) {
+        kill();
+        showMessage("Can't Create A GL Device Context.", "ERROR", iconError);
+        return false;
+    }
+
+    PIXELFORMATDESCRIPTOR format = {};
+    format.nSize = sizeof(PIXELFORMATDESCRIPTOR);
+    format.nVersion = 1;
+    format.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
+    format.iPixelType = PFD_TYPE_RGBA;
+    format.cColorBits = static_cast<BYTE>(bits & 0xFF);
+    format.cDepthBits = static_cast<BYTE>(bits & 0xFF);
+    format.iLayerType = PFD_MAIN_PLANE;
+    const int formatIndex = ChoosePixelFormat(hdc(deviceContext), &format);
+    if (formatIndex == 0) {
+        kill();
+        showMessage("Can't Find A Suitable PixelFormat.", "ERROR", iconError);
+        return false;
+    }
+    if (!SetPixelFormat(hdc(deviceContext), formatIndex, &format)) {
+        kill();
+        showMessage("Can't Set The PixelFormat.", "ERROR", iconError);
+        return false;
+    }
+    renderContext = wglCreateContext(hdc(deviceContext));
+    if (renderContext == nullptr) {
+        kill();
+        showMessage("Can't Create A GL Rendering Context.", "ERROR", iconError);
+        return false;
+    }
+    if (!wglMakeCurrent(hdc(deviceContext), hglrc(renderContext))) {
+        kill();
+        showMessage("Can't Activate The GL Rendering Context.", "ERROR", iconError);
+        return false;
+    }
+
+    // Showing sends the size message, which stores the client size for initGL.
+    ShowWindow(made, SW_SHOW);
+    SetForegroundWindow(made);
+    SetFocus(made);
+    initGL();
+    return true;
+}
+
+void Visualize::kill() {
+    if (window == nullptr) return;
+    if (renderContext != nullptr) {
+        if (!wglMakeCurrent(nullptr, nullptr)) {
+            showMessage("Release Of DC And RC Failed.", "SHUTDOWN ERROR", iconError);
+        }
+        if (!wglDeleteContext(hglrc(renderContext))) {
+            showMessage("Release Rendering Context Failed.", "SHUTDOWN ERROR", iconError);
+        }
+        renderContext = nullptr;
+    }
+    if (deviceContext != nullptr && !ReleaseDC(hwnd(window), hdc(deviceContext))) {
+        showMessage("Release Device Context Failed.", "SHUTDOWN ERROR", iconInformation);
+    }
+    deviceContext = nullptr;
+    if (!DestroyWindow(hwnd(window))) {
+        showMessage("Could Not Release hWnd.", "SHUTDOWN ERROR", iconInformation);
+    }
+    window = nullptr;
+}
+
+void Visualize::setTitle(const std::string& text) {
+    title = text;
+    if (window != nullptr) SetWindowTextA(hwnd(window), text.c_str());
+}
+
+void Visualize::swap() {
+    if (deviceContext == nullptr) return;
+    SwapBuffers(hdc(deviceContext));
+    ++framesDrawn;
+}
+
+Visualize::Pump Visualize::pumpMessage() {
+    MSG message;
+    if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) return Pump::Idle;
+    if (message.message == WM_QUIT) return Pump::Quit;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+    return Pump::Dispatched;
+}
