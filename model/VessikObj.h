@@ -21,6 +21,8 @@ public:
     double getRadius() const { return radius; }
     // R multiplied by itself n times, starting from 1.0.
     double radiusPower(int n) const;
+    // True for a radius the field can use: positive, with R^2 a normal finite double.
+    static bool usableRadius(double radius);
 
 private:
     char kind;
