@@ -42,7 +42,18 @@ public:
     // Three times the mean floater radius, written by the force pass before it queries.
     double interactionRange;
 
+    // Levels beyond this would overflow the cell index (3 bits per level in an int).
+    static constexpr int maxLevel = 10;
+
 private:
+    // Reduces a floored cell coordinate to 0..mask; defined for every double.
+    int wrapCell(double cellNumber) const;
+    int indexOf(int ix, int iy, int iz) const { return (((ix << level) | iy) << level) | iz; }
+    void push(int index, Particle* particle);
+    // Takes `particle` out of the chain of `index`; false, chain untouched, if not there.
+    bool unlink(int index, Particle* particle);
+    void appendCell(int index, std::vector<Particle*>& out) const;
+
     std::vector<Particle*> cells;
     int level;
     int mask;

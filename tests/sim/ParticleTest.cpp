@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "sim/FastRepulsion.h"
+#include "sim/Particle.h"
+
+// Deletion is observed through the sanitizer build: a list that deletes what it should
+// not is a use-after-free or double free there, one that keeps what it should delete a leak.
+
+TEST(Particle, StartsAtRestAndZero) {
+    Particle p;
+    EXPECT_EQ(p.position, geo::Vertex(0, 0, 0));
+    EXPECT_EQ(p.repulsionVelocity, geo::Vertex(0, 0, 0));
+    EXPECT_EQ(p.velocity, geo::Vertex(0, 0, 0));
+    EXPECT_EQ(p.normal, geo::Vertex(0, 0, 0));
+    EXPECT_EQ(p.radiusRate, 0.0);
+    EXPECT_EQ(p.radius, 0.0);
+    EXPECT_EQ(p.energy, 0.0);
+    EXPECT_EQ(p.state, Particle::Moving);
+}
+
+TEST(Particle, CopyTakesEveryValue) {
+    Particle p;
+    p.position = {1, 2, 3};
+    p.repulsionVelocity = {4, 5, 6};
+    p.velocity = {7, 8, 9};
+    p.normal = {0, 0, 1};
+    p.radiusRate = -0.5;
+    p.radius = 4.0;
+    p.energy = 2.5;
+    p.state = Particle::Control;
+    const Particle q(p);
+    EXPECT_EQ(q.position, p.position);
+    EXPECT_EQ(q.repulsionVelocity, p.repulsionVelocity);
+    EXPECT_EQ(q.velocity, p.velocity);
+    EXPECT_EQ(q.normal, p.normal);
+    EXPECT_EQ(q.radiusRate, -0.5);
+    EXPECT_EQ(q.radius, 4.0);
+    EXPECT_EQ(q.energy, 2.5);
+    EXPECT_EQ(q.state, Particle::Control);
+}
+
+// A copy of a filed floater is in no chain: removing it finds nothing, and filing it
+// leaves the original's chain as it was.
+TEST(Particle, CopyOfAFiledFloaterIsNotFiled) {
+    FastRepulsion grid(5, 1000.0);
+    ParticleList floaters(false);
+    Particle* a = floaters.createParticle({1, 1, 1}, 1.0);
+    Particle* b = floaters.createParticle({2, 2, 2}, 1.0);
+    grid.insert(a);
+    grid.insert(b);  // chain: b, a
+    Particle copy(*b);
+    Particle assigned;
+    assigned = *b;
+    EXPECT_FALSE(grid.remove(&copy));
+    EXPECT_FALSE(grid.remove(&assigned));
+    EXPECT_TRUE(grid.holdsExactly(floaters));
+    grid.insert(&copy);
+    std::vector<Particle*> cell;
+    grid.queryInto({1, 1, 1}, 0.5, cell);
+    EXPECT_EQ(cell, (std::vector<Particle*>{&copy, b, a}));
+    EXPECT_TRUE(grid.remove(&copy));
+    EXPECT_TRUE(grid.holdsExactly(floaters));
+}
+
+TEST(ParticleList, CreateParticleAppendsAFreshFloater) {
+    ParticleList list(false);
+    list.createParticle({1, 1, 1}, 1.0);
+    Particle* p = list.createParticle({27, 0, 0}, 4.0);
+    ASSERT_EQ(list.size(), 2);
+    EXPECT_EQ(list.at(1), p);
+    EXPECT_EQ(p->position, geo::Vertex(27, 0, 0));
+    EXPECT_EQ(p->radius, 4.0);
+    EXPECT_EQ(p->velocity, geo::Vertex(0, 0, 0));
+    EXPECT_EQ(p->repulsionVelocity, geo::Vertex(0, 0, 0));
+    EXPECT_EQ(p->normal, geo::Vertex(0, 0, 0));
+    EXPECT_EQ(p->radiusRate, 0.0);
+    EXPECT_EQ(p->energy, 0.0);
+    EXPECT_EQ(p->state, Particle::Moving);
+}
+
+TEST(ParticleList, SnapshotHoldsTheSameParticlesShared) {
+    ParticleList owner(false);
+    Particle* a = owner.createParticle({1, 0, 0}, 1.0);
+    Particle* b = owner.createParticle({2, 0, 0}, 2.0);
+    Particle* c = owner.createParticle({3, 0, 0}, 3.0);
+    std::unique_ptr<ParticleList> copy(owner.snapshot());
+    EXPECT_TRUE(copy->isShared());
+    EXPECT_FALSE(owner.isShared());
+    ASSERT_EQ(copy->size(), 3);
+    EXPECT_EQ(copy->at(0), a);
+    EXPECT_EQ(copy->at(1), b);
+    EXPECT_EQ(copy->at(2), c);
+    // Changing the owner while walking the snapshot: the walk goes on to the end.
+    int seen = 0;
+    for (Particle* p = copy->first(); p; p = copy->next()) {
+        if (p == b) owner.remove(b);
+        ++seen;
+    }
+    EXPECT_EQ(seen, 3);
+    EXPECT_EQ(owner.size(), 2);
+}
+
+TEST(ParticleList, DeletingASharedListKeepsTheParticles) {
+    ParticleList owner(false);
+    owner.createParticle({1, 0, 0}, 1.5);
+    owner.createParticle({2, 0, 0}, 2.5);
+    delete owner.snapshot();
+    ParticleList* shared = owner.snapshot();
+    shared->clear();
+    EXPECT_EQ(shared->size(), 0);
+    delete shared;
+    ASSERT_EQ(owner.size(), 2);
+    EXPECT_EQ(owner.at(0)->radius, 1.5);  // still alive
+    EXPECT_EQ(owner.at(1)->radius, 2.5);
+}
+
+TEST(ParticleList, RemoveFromSharedListKeepsTheParticle) {
+    ParticleList owner(false);
+    Particle* a = owner.createParticle({1, 0, 0}, 1.0);
+    Particle* b = owner.createParticle({2, 0, 0}, 2.0);
+    ParticleList shared(true);
+    shared.append(a);
+    shared.append(b);
+    shared.append(a);
+    EXPECT_TRUE(shared.remove(a));  // the first entry only
+    ASSERT_EQ(shared.size(), 2);
+    EXPECT_EQ(shared.at(0), b);
+    EXPECT_EQ(shared.at(1), a);
+    EXPECT_EQ(a->radius, 1.0);
+    EXPECT_EQ(owner.size(), 2);
+}
+
+TEST(ParticleList, RemoveFromOwningListDeletesTheParticle) {
+    ParticleList owner(false);
+    Particle* a = owner.createParticle({1, 0, 0}, 1.0);
+    Particle* b = owner.createParticle({2, 0, 0}, 2.0);
+    EXPECT_TRUE(owner.remove(a));
+    ASSERT_EQ(owner.size(), 1);
+    EXPECT_EQ(owner.first(), b);
+}
+
+TEST(ParticleList, RemoveOfAStrangerChangesNothing) {
+    ParticleList owner(false);
+    owner.createParticle({1, 0, 0}, 1.0);
+    Particle stranger;
+    EXPECT_FALSE(owner.remove(&stranger));
+    EXPECT_EQ(owner.size(), 1);
+    ParticleList empty(true);
+    EXPECT_FALSE(empty.remove(&stranger));
+}
