@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "model/VessikSpheres.h"
+#include "sim/ImplicitSurface.h"
+
+namespace {
+
+// A lone blob of radius 30 at the origin: F = T - exp(-|x|^2 / 900).
+struct LoneBlob : ::testing::Test {
+    VessikSpheres system{defaultIsoValue};
+    LoneBlob() {
+        system.addBlob(30.0);
+        system.seedRandom(1);
+    }
+    Particle* floaterAt(const geo::Vertex& position, double radius) {
+        Particle* p = system.particles.createParticle(position, radius);
+        system.grid.insert(p);
+        return p;
+    }
+};
+
+}  // namespace
+
+// Alone, E = 0 and S = 0, so the radius rate is rho E^ / beta = 15 * 4.872.../10.
+TEST_F(LoneBlob, IsolatedFloaterGrowsAtTheDesiredEnergyRate) {
+    Particle* p = floaterAt({30, 0, 0}, 4.0);
+    system.computeForces();
+    EXPECT_EQ(p->repulsionVelocity, geo::Vertex());
+    EXPECT_EQ(p->energy, 0.0);
+    EXPECT_NEAR(p->radiusRate, 7.308105294777087, 1e-12);
+    system.advance();
+    EXPECT_NEAR(p->radius, 4.0 + 0.21924315884331261, 1e-12);
+    EXPECT_DOUBLE_EQ(system.grid.interactionRange, 12.0);  // 3 sigma, one floater
+}
+
+// Coincident floaters: each one adds alpha to the other's energy and nothing to its push.
+TEST_F(LoneBlob, CoincidentFloatersShareEnergyButNoPush) {
+    Particle* a = floaterAt({30, 0, 0}, 4.0);
+    Particle* b = floaterAt({30, 0, 0}, 5.0);
+    system.computeForces();
+    EXPECT_EQ(a->energy, 6.0);
+    EXPECT_EQ(b->energy, 6.0);
+    EXPECT_EQ(a->repulsionVelocity, geo::Vertex());
+    EXPECT_EQ(b->repulsionVelocity, geo::Vertex());
+}
+
+// The pair energy uses the radius of the floater it belongs to, so it is not symmetric.
+TEST_F(LoneBlob, PairEnergyAndPushFollowTheirRadii) {
+    Particle* a = floaterAt({30, 0, 0}, 2.0);
+    Particle* b = floaterAt({30, 3, 0}, 4.0);
+    system.computeForces();
+    const double eab = 6.0 * std::exp(-9.0 / 8.0), eba = 6.0 * std::exp(-9.0 / 32.0);
+    EXPECT_NEAR(a->energy, eab, 1e-12);
+    EXPECT_NEAR(b->energy, eba, 1e-12);
+    // D_a = sa^2 (pa - pb)(Eab / sa^2 + Eba / sb^2): straight away from b, along -y.
+    EXPECT_NEAR(a->repulsionVelocity.y, 4.0 * -3.0 * (eab / 4.0 + eba / 16.0), 1e-12);
+    EXPECT_EQ(a->repulsionVelocity.x, 0.0);
+    EXPECT_NEAR(b->repulsionVelocity.y, 16.0 * 3.0 * (eba / 16.0 + eab / 4.0), 1e-12);
+    // S / sigma^3 enters the radius rate: a crowded floater shrinks.
+    const double dEds = 9.0 * eab / 8.0;
+    EXPECT_NEAR(a->radiusRate, -15.0 * (eab - system.desiredEnergy) / (dEds + 10.0), 1e-12);
+}
+
+// At the blob centre the gradient vanishes: no motion, a zero normal, a changing radius.
+TEST_F(LoneBlob, FloaterWithoutGradientStaysPutWithZeroNormal) {
+    Particle* p = floaterAt({0, 0, 0}, 4.0);
+    system.computeForces();
+    EXPECT_EQ(p->velocity, geo::Vertex());
+    system.advance();
+    EXPECT_EQ(p->position, geo::Vertex());
+    EXPECT_EQ(p->normal, geo::Vertex());
+    EXPECT_GT(p->radius, 4.0);
+}
+
+// Inside the blob the constraint drives F towards 0, i.e. outward; the tangential push stays.
+TEST_F(LoneBlob, ConstrainedVelocityHoldsFloatersToTheSurface) {
+    Particle* p = floaterAt({27, 0, 0}, 4.0);
+    p->repulsionVelocity = {0, 1, 0};
+    const geo::Vertex v = system.constrainedVelocity(p);
+    EXPECT_GT(v.x, 0.0);
+    EXPECT_NEAR(v.y, 1.0, 1e-12);
+    // On the surface, a push along the normal is cancelled entirely.
+    Particle* q = floaterAt({30, 0, 0}, 4.0);
+    q->repulsionVelocity = {2, 0, 0};
+    EXPECT_NEAR(system.constrainedVelocity(q).x, 0.0, 1e-9);
+}
+
+TEST_F(LoneBlob, StabilityNeedsSpeedStrictlyBelowGammaSigma) {
+    Particle* p = floaterAt({30, 0, 0}, 2.0);
+    p->radiusRate = 0.0;
+    p->velocity = {8.0, 0, 0};  // exactly gamma sigma
+    EXPECT_FALSE(system.isStableFloater(p));
+    p->velocity = {7.999, 0, 0};
+    EXPECT_TRUE(system.isStableFloater(p));
+    // The rate is divided by dt and not taken absolute: shrinking always passes.
+    p->radiusRate = 0.03;  // 1.0 per time unit = 0.5 sigma: not strictly below
+    EXPECT_FALSE(system.isStableFloater(p));
+    p->radiusRate = -100.0;
+    EXPECT_TRUE(system.isStableFloater(p));
+}
+
+TEST_F(LoneBlob, EmptySystemKeepsLengthScaleAndRange) {
+    const double range = system.grid.interactionRange;
+    system.computeForces();
+    system.advance();
+    EXPECT_EQ(system.lengthScale, 24.0);
+    EXPECT_EQ(system.grid.interactionRange, range);
+}
+
+TEST_F(LoneBlob, AdvanceMeasuresTheBoundingBoxDiagonal) {
+    floaterAt({30, 0, 0}, 4.0);
+    floaterAt({-30, 0, 0}, 4.0);
+    floaterAt({0, 30, 0}, 4.0);
+    system.computeForces();
+    system.advance();
+    double lowX = 1e300, highX = -1e300, lowY = 1e300, highY = -1e300;
+    for (Particle* p = system.particles.first(); p; p = system.particles.next()) {
+        lowX = std::min(lowX, p->position.x);
+        highX = std::max(highX, p->position.x);
+        lowY = std::min(lowY, p->position.y);
+        highY = std::max(highY, p->position.y);
+    }
+    EXPECT_NEAR(system.lengthScale, std::hypot(highX - lowX, highY - lowY) / 24.0, 1e-12);
+    EXPECT_TRUE(system.grid.holdsExactly(system.particles));
+}
+
+// A broken-down floater must leave without touching the grid's cell arithmetic.
+TEST_F(LoneBlob, NonFiniteFloaterIsRemovedEvenWhileSettling) {
+    Particle* good = floaterAt({30, 0, 0}, 4.0);
+    Particle* bad = floaterAt({0, 30, 0}, 4.0);
+    system.computeForces();
+    bad->velocity = {std::nan(""), 0, 0};
+    bad->radiusRate = std::numeric_limits<double>::infinity();
+    system.advance();
+    EXPECT_EQ(bad->position, geo::Vertex(0, 30, 0));  // not moved by a NaN step
+    ASSERT_TRUE(system.settling);
+    system.controlPopulation();
+    EXPECT_EQ(system.particles.size(), 1);
+    EXPECT_EQ(system.particles.first(), good);
+    EXPECT_TRUE(system.grid.holdsExactly(system.particles));
+}

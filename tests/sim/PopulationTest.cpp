@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "model/VessikSpheres.h"
+#include "sim/ImplicitSurface.h"
+
+namespace {
+
+struct Population : ::testing::Test {
+    VessikSpheres system{defaultIsoValue};
+    Population() {
+        system.addBlob(30.0);
+        system.seedRandom(7);
+        system.setDensity(1.0);  // sigma hat 6, sigma max 12 with L = 24
+    }
+    Particle* floaterAt(const geo::Vertex& position, double radius) {
+        Particle* p = system.particles.createParticle(position, radius);
+        system.grid.insert(p);
+        return p;
+    }
+};
+
+}  // namespace
+
+TEST_F(Population, FissionWantsEquilibriumAndSizeOrCrowding) {
+    Particle* p = floaterAt({30, 0, 0}, 12.5);  // above sigma max
+    p->energy = 0.0;
+    EXPECT_TRUE(system.wantsFission(p));
+    p->velocity = {4.0 * 12.5, 0, 0};  // moving at gamma sigma: not near equilibrium
+    EXPECT_FALSE(system.wantsFission(p));
+    p->velocity = {};
+    p->radius = 7.0;  // above sigma hat: splits only when crowded
+    p->energy = 0.2 * system.desiredEnergy;
+    EXPECT_FALSE(system.wantsFission(p));
+    p->energy = 0.2 * system.desiredEnergy + 1e-9;
+    EXPECT_TRUE(system.wantsFission(p));
+    p->radius = 6.0;  // not strictly above sigma hat
+    EXPECT_FALSE(system.wantsFission(p));
+}
+
+// The death bound is sigma / delta * sigma hat, compared with R = rand % 1000001 * 1e-6.
+TEST_F(Population, DeathFollowsTheRandomDrawAgainstTheBound) {
+    Particle* p = floaterAt({30, 0, 0}, 0.1);
+    std::minstd_rand mirror(7);
+    int deaths = 0;
+    for (int i = 0; i < 2000; ++i) {
+        const double r = static_cast<int>(mirror() % 1000001u) * 1e-6;
+        const bool dies = system.wantsDeath(p);
+        ASSERT_EQ(dies, r > 0.1 / 0.7 * 6.0) << "draw " << i;
+        deaths += dies;
+    }
+    EXPECT_GT(deaths, 200);  // the bound is about 0.857: roughly one in seven dies
+    EXPECT_LT(deaths, 400);
+    p->radius = 0.2;  // bound above 1: never dies
+    for (int i = 0; i < 2000; ++i) ASSERT_FALSE(system.wantsDeath(p));
+    p->radius = 4.2;  // not strictly below delta sigma hat: no draw at all
+    std::minstd_rand untouched(7);
+    system.seedRandom(7);
+    EXPECT_FALSE(system.wantsDeath(p));
+    EXPECT_EQ(system.randomBelow(1000001), static_cast<int>(untouched() % 1000001u));
+}
+
+TEST_F(Population, RandomBelowZeroIsZero) { EXPECT_EQ(system.randomBelow(0), 0); }
+
+TEST_F(Population, OffSurfaceFloatersSurviveOnlyWhileSettling) {
+    Particle* off = floaterAt({27, 0, 0}, 5.0);  // F = -0.077
+    Particle* edge = floaterAt({0, 30, 0}, 5.0);
+    system.settling = true;
+    system.controlPopulation();
+    EXPECT_EQ(system.particles.size(), 2);
+    system.settling = false;
+    system.controlPopulation();
+    EXPECT_EQ(system.particles.size(), 1);
+    EXPECT_EQ(system.particles.first(), edge);
+    EXPECT_TRUE(system.grid.holdsExactly(system.particles));
+    (void)off;
+}
+
+TEST_F(Population, FissionSplitsIntoTwoHalvesAndForgetsTheirStability) {
+    Particle* p = floaterAt({30, 0, 0}, 13.0);
+    p->state = Particle::Stable;
+    system.stableCount = 5;
+    system.fission(p);
+    ASSERT_EQ(system.particles.size(), 2);
+    Particle* child = system.particles.at(1);
+    EXPECT_EQ(system.stableCount, 4);
+    EXPECT_NEAR(p->radius, 13.0 / std::sqrt(2.0), 1e-12);
+    EXPECT_EQ(child->radius, p->radius);
+    // The halves were pushed apart by +-d sigma and held to the surface.
+    EXPECT_NEAR(p->repulsionVelocity.length(), 13.0, 1e-9);
+    EXPECT_EQ(child->repulsionVelocity, p->repulsionVelocity * -1.0);
+    EXPECT_NE(p->position, child->position);
+    EXPECT_TRUE(system.grid.holdsExactly(system.particles));
+}
+
+TEST_F(Population, ControlParticlesAreNeverRemovedOrSplit) {
+    Particle* held = new Particle;
+    held->position = {50, 0, 0};
+    held->radius = 20.0;
+    held->state = Particle::Control;
+    system.addControlParticle(held);
+    system.settling = false;
+    system.controlPopulation();
+    EXPECT_EQ(system.controlParticles.size(), 1);
+    EXPECT_EQ(system.particles.size(), 0);
+}
+
+// The ceiling stops fission however large the floaters still are.
+TEST_F(Population, FissionStopsAtTheFloaterCeiling) {
+    for (int i = 0; i < 4; ++i) floaterAt({30, 0, double(i)}, 20.0);
+    system.maxFloaters = 6;
+    system.controlPopulation();
+    EXPECT_EQ(system.particles.size(), 6);
+    EXPECT_TRUE(system.floaterCeilingReached);
+}
