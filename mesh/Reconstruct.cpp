@@ -1,0 +1,427 @@
+#include "mesh/Reconstruct.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "sim/Particle.h"
+
+namespace {
+
+// A search that has found nothing yet holds this score; candidates must beat it strictly.
+constexpr double noScore = 1e300;
+
+bool isFinite(const geo::Vertex& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+// The two expressions every apex candidate is judged by. The scan and the indexed search
+// both call these, so they compare the very same rounded values.
+double sideOf(const geo::Vertex& u, const geo::Vertex& w, const geo::Vertex& d) {
+    return d.dot((u + w) * 0.5);
+}
+
+double apexScore(const geo::Vertex& u, const geo::Vertex& w) {
+    return (u.squaredLength() + w.squaredLength()) * 0.5;
+}
+
+}  // namespace
+
+// ---- ReconNode ----
+
+ReconNode::ReconNode(const geo::Vertex& position, const geo::Vertex& normal)
+    : position(position), normal(normal), edges(new geo::QList) {}
+
+ReconNode::~ReconNode() {
+    for (Edge* e = firstEdge(); e; e = nextEdge()) delete e;
+    delete edges;
+    delete particles;
+}
+
+Edge* ReconNode::newEdge(ReconNode* node) {
+    Edge* edge = new Edge(this, node);
+    edges->append(edge);
+    return edge;
+}
+
+Edge* ReconNode::findEdge(ReconNode* node) {
+    for (Edge* e = firstEdge(); e; e = nextEdge())
+        if (e->to == node) return e;
+    return nullptr;
+}
+
+Edge* ReconNode::markEdge(ReconNode* node) {
+    Edge* edge = findEdge(node);
+    if (edge) {
+        edge->uses = 2;
+    } else {
+        edge = newEdge(node);
+        edge->uses = 1;
+    }
+    return edge;
+}
+
+bool ReconNode::isClosed() {
+    if (edges->count() == 0) return false;
+    for (Edge* e = firstEdge(); e; e = nextEdge())
+        if (e->uses != 2) return false;
+    return true;
+}
+
+bool ReconNode::isCrowdedToward(const geo::Vertex& d) {
+    int count = 0;
+    for (Edge* e = firstEdge(); e; e = nextEdge())
+        if (e->uses == 1 && (e->to->position - position).dot(d) >= 0.0) ++count;
+    return count > 2;
+}
+
+bool ReconNode::canJoin(ReconNode* a, ReconNode* b) {
+    if (b->isClosed()) return false;
+    const Edge* edge = a->findEdge(b);
+    return !edge || edge->uses != 2;
+}
+
+// ---- ReconNodeList ----
+
+ReconNodeList::ReconNodeList(bool shared) : nodes(new geo::QList), shared(shared) {}
+
+ReconNodeList::~ReconNodeList() {
+    clearNodes();
+    delete nodes;
+}
+
+void ReconNodeList::clearNodes() {
+    if (!shared)
+        for (ReconNode* n = firstNode(); n; n = nextNode()) delete n;
+    nodes->clear();
+}
+
+ReconNode* ReconNodeList::addNode(const geo::Vertex& position, const geo::Vertex& normal) {
+    ReconNode* node = new ReconNode(position, normal);
+    node->order = nodes->append(node);
+    return node;
+}
+
+// ---- Reconstruct: bookkeeping ----
+
+Reconstruct::Reconstruct()
+    : ReconNodeList(false), triangles(new geo::QList), edgeQueue(new geo::QList) {}
+
+// The queue is freed before the nodes go, and never deletes what it points to: every record
+// is deleted exactly once, by the node it starts at (in the base destructor).
+Reconstruct::~Reconstruct() {
+    clearTriangles();
+    delete triangles;
+    delete edgeQueue;
+}
+
+void Reconstruct::clearNodes() {
+    edgeQueue->clear();
+    triangleNodes_.clear();
+    ReconNodeList::clearNodes();
+}
+
+bool Reconstruct::buildNodes(ParticleList* particles) {
+    if (!particles) return false;
+    clearNodes();
+    for (Particle* p = particles->first(); p; p = particles->next())
+        addNode(p->position, p->normal);
+    return true;
+}
+
+void Reconstruct::clearTriangles() {
+    for (geo::Triangle* t = firstTriangle(); t; t = nextTriangle()) delete t;
+    triangles->clear();
+    triangleNodes_.clear();
+}
+
+Edge* Reconstruct::popEdge() {
+    Edge* edge = static_cast<Edge*>(edgeQueue->first());
+    if (edge) edgeQueue->removeAt(0);
+    return edge;
+}
+
+bool Reconstruct::hasTriangle(ReconNode* a, ReconNode* b, ReconNode* c) {
+    const Edge* edge = a->findEdge(b);
+    return edge && (edge->apexes[0] == c || edge->apexes[1] == c);
+}
+
+// ---- Reconstruct: triangulation ----
+
+bool Reconstruct::triangulate() {
+    clearTriangles();
+    edgeQueue->clear();
+    // A closed sample gets about two triangles per node; one allocation instead of many.
+    triangleNodes_.reserve(2 * static_cast<std::size_t>(nodeCount()));
+    if (!referenceSearch) startIndex();
+    while (seedTriangle()) {
+        while (Edge* e = popEdge()) {
+            if (e->uses == 2) continue;  // a second triangle closed it since it was queued
+            ReconNode* closing = nullptr;
+            ReconNode* q = apexFromNeighbours(e, &closing);
+            if (!q) continue;
+            const geo::Vertex d = awayDirection(e->from->position, e->to->position, q->position);
+            ReconNode* c = closing ? closing : searchApex(e, d);
+            if (c) addTriangle(e->from, e->to, c);
+        }
+    }
+    stopIndex();
+    return true;
+}
+
+bool Reconstruct::seedTriangle() {
+    ReconNode* s = firstNodeWithoutEdges();
+    if (!s) return false;
+    ReconNode* r = nearestJoinable(s);
+    if (!r) return false;
+    ReconNode* u = nearestThird(s, r);
+    if (!u) return false;
+    addTriangle(s, r, u);
+    queueEdge(s->findEdge(r));
+    return true;
+}
+
+ReconNode* Reconstruct::firstNodeWithoutEdges() {
+    if (indexLive_) {
+        // Records are never removed during a run, so the nodes already passed keep theirs.
+        while (seedScan_ < byOrder_.size() && byOrder_[seedScan_]->edgeCount() != 0) ++seedScan_;
+        return seedScan_ < byOrder_.size() ? byOrder_[seedScan_] : nullptr;
+    }
+    for (ReconNode* n = firstNode(); n; n = nextNode())
+        if (n->edgeCount() == 0) return n;
+    return nullptr;
+}
+
+ReconNode* Reconstruct::nearestJoinable(ReconNode* s) {
+    double best = noScore;
+    ReconNode* result = nullptr;
+    if (!indexLive_) {
+        for (ReconNode* t = firstNode(); t; t = nextNode()) {
+            if (t == s) continue;
+            const double score = (t->position - s->position).squaredLength();
+            if (score < best && ReconNode::canJoin(s, t)) {
+                best = score;
+                result = t;
+            }
+        }
+        return result;
+    }
+    // A non-finite s scores nothing below noScore, so the scan finds nothing either.
+    if (!isFinite(s->position)) return nullptr;
+    const ApexIndex::Query query{s->position, 0.0, geo::Vertex()};
+    index_.search(query, best, [&](int id, const geo::Vertex& position) {
+        if (id == s->order) return;
+        const double score = (position - s->position).squaredLength();
+        const bool better = score < best || (score == best && result && id < result->order);
+        if (!better) return;
+        ReconNode* t = byOrder_[id];
+        if (ReconNode::canJoin(s, t)) {
+            best = score;
+            result = t;
+        }
+    });
+    return result;
+}
+
+ReconNode* Reconstruct::nearestThird(ReconNode* s, ReconNode* r) {
+    double best = noScore;
+    ReconNode* result = nullptr;
+    if (!indexLive_) {
+        for (ReconNode* u = firstNode(); u; u = nextNode()) {
+            if (u == s || u == r) continue;
+            const double score = apexScore(u->position - s->position, u->position - r->position);
+            if (score < best && ReconNode::canJoin(s, u) && ReconNode::canJoin(r, u)) {
+                best = score;
+                result = u;
+            }
+        }
+        return result;
+    }
+    if (!isFinite(s->position) || !isFinite(r->position)) return nullptr;
+    const ApexIndex::Query query{(s->position + r->position) * 0.5,
+                                 (r->position - s->position).squaredLength() * 0.25, geo::Vertex()};
+    index_.search(query, best, [&](int id, const geo::Vertex& position) {
+        if (id == s->order || id == r->order) return;
+        const double score = apexScore(position - s->position, position - r->position);
+        const bool better = score < best || (score == best && result && id < result->order);
+        if (!better) return;
+        ReconNode* u = byOrder_[id];
+        if (ReconNode::canJoin(s, u) && ReconNode::canJoin(r, u)) {
+            best = score;
+            result = u;
+        }
+    });
+    return result;
+}
+
+// The walk uses a's own cursor: nothing in the loop walks a's list (findEdge walks x's) until
+// the second common neighbour is met, and every branch from there returns.
+// A node that already forms a triangle with a and b is the apex of e's triangle itself, never
+// a hole: closing with it would lay a second copy of that face over the first.
+ReconNode* Reconstruct::apexFromNeighbours(Edge* e, ReconNode** closing) {
+    if (e->uses != 1) return nullptr;
+    ReconNode* a = e->from;
+    ReconNode* b = e->to;
+    *closing = nullptr;
+    ReconNode* first = nullptr;
+    for (Edge* p = a->firstEdge(); p; p = a->nextEdge()) {
+        if (p == e) continue;
+        ReconNode* x = p->to;
+        if (!x->findEdge(b)) continue;
+        if (!first) {
+            first = x;
+            continue;
+        }
+        if (ReconNode::canJoin(a, x) && ReconNode::canJoin(b, x) && !hasTriangle(a, b, x)) {
+            *closing = x;
+            return first;
+        }
+        if (ReconNode::canJoin(a, first) && ReconNode::canJoin(b, first) &&
+            !hasTriangle(a, b, first)) {
+            *closing = first;
+            return x;
+        }
+        if (x->isClosed()) return x;
+        if (first->isClosed()) return first;
+        return nullptr;
+    }
+    return first;
+}
+
+geo::Vertex Reconstruct::awayDirection(const geo::Vertex& a, const geo::Vertex& b,
+                                       const geo::Vertex& q) {
+    const geo::Vertex v = b - a;
+    const double lengthSquared = v.squaredLength();
+    if (lengthSquared == 0.0) return geo::Vertex();
+    const double t = (q - a).dot(v) / lengthSquared;
+    const geo::Vertex foot = a + v * t;
+    return (foot - q).normalised();
+}
+
+ReconNode* Reconstruct::searchApex(Edge* e, const geo::Vertex& d) {
+    ReconNode* a = e->from;
+    ReconNode* b = e->to;
+    if (a->isCrowdedToward(d) || b->isCrowdedToward(d)) return nullptr;
+    return indexLive_ ? indexedApex(a, b, d) : scanApex(a, b, d);
+}
+
+// The last test keeps a face from being laid twice; the others decide whether the
+// triangle a, b, c may be made at all.
+bool Reconstruct::admissibleApex(ReconNode* a, ReconNode* b, ReconNode* c) {
+    return ReconNode::canJoin(a, c) && ReconNode::canJoin(b, c) &&
+           triangleArea(a->position, b->position, c->position) > 0.0 && !hasTriangle(a, b, c);
+}
+
+ReconNode* Reconstruct::scanApex(ReconNode* a, ReconNode* b, const geo::Vertex& d) {
+    double best = noScore;
+    ReconNode* result = nullptr;
+    for (ReconNode* c = firstNode(); c; c = nextNode()) {
+        if (c == a || c == b) continue;
+        const geo::Vertex u = c->position - a->position;
+        const geo::Vertex w = c->position - b->position;
+        if (sideOf(u, w, d) < 0.0) continue;
+        const double score = apexScore(u, w);
+        if (score < best && admissibleApex(a, b, c)) {
+            best = score;
+            result = c;
+        }
+    }
+    return result;
+}
+
+// The score is |c - m|^2 + |a - b|^2 / 4 for the edge midpoint m, so the winner is the
+// admissible node nearest m; the index hands over every node that could still tie or win,
+// and ties go to the smaller node order as in the scan.
+ReconNode* Reconstruct::indexedApex(ReconNode* a, ReconNode* b, const geo::Vertex& d) {
+    // Non-finite ends make every score NaN or infinite, never below noScore.
+    if (!isFinite(a->position) || !isFinite(b->position)) return nullptr;
+    // Coincident ends give every triangle on the edge zero area.
+    if (a->position == b->position) return nullptr;
+    double best = noScore;
+    ReconNode* result = nullptr;
+    const ApexIndex::Query query{(a->position + b->position) * 0.5,
+                                 (b->position - a->position).squaredLength() * 0.25, d};
+    index_.search(query, best, [&](int id, const geo::Vertex& position) {
+        if (id == a->order || id == b->order) return;
+        const geo::Vertex u = position - a->position;
+        const geo::Vertex w = position - b->position;
+        if (sideOf(u, w, d) < 0.0) return;
+        const double score = apexScore(u, w);
+        const bool better = score < best || (score == best && result && id < result->order);
+        if (!better) return;
+        ReconNode* c = byOrder_[id];
+        if (admissibleApex(a, b, c)) {
+            best = score;
+            result = c;
+        }
+    });
+    return result;
+}
+
+// Each side's two records also note the corner across from it, for hasTriangle.
+void Reconstruct::addTriangle(ReconNode* a, ReconNode* b, ReconNode* c) {
+    a->markEdge(b)->noteApex(c);
+    b->markEdge(a)->noteApex(c);
+    c->markEdge(a)->noteApex(b);
+    c->markEdge(b)->noteApex(a);
+    Edge* ac = a->markEdge(c);
+    ac->noteApex(b);
+    queueEdge(ac);
+    Edge* bc = b->markEdge(c);
+    bc->noteApex(a);
+    queueEdge(bc);
+    const geo::Vertex m = (a->normal + b->normal + c->normal) * 0.3333333333333333;
+    const geo::Vertex k = (a->position - b->position).cross(a->position - c->position);
+    ReconNode* second = b;
+    ReconNode* third = c;
+    if (k.dot(m) < 0.0) std::swap(second, third);
+    triangles->append(new geo::Triangle{a->position, second->position, third->position, a->normal,
+                                        second->normal, third->normal});
+    triangleNodes_.push_back({a->order, second->order, third->order});
+    if (indexLive_) {
+        retireIfClosed(a);
+        retireIfClosed(b);
+        retireIfClosed(c);
+    }
+}
+
+double Reconstruct::triangleArea(const geo::Vertex& p0, const geo::Vertex& p1,
+                                 const geo::Vertex& p2) {
+    const double l1 = (p1 - p0).length();
+    const double l2 = (p2 - p0).length();
+    const double l3 = (p1 - p2).length();
+    const double s = (l1 + l2 + l3) * 0.5;
+    const double h = s * (s - l1) * (s - l2) * (s - l3);
+    return h > 0.0 ? std::sqrt(h) : 0.0;
+}
+
+// ---- Reconstruct: the index behind the fast search ----
+
+// Closed nodes can never join a triangle again, so the index starts without them and drops
+// each node as its fan completes; a node stays closed for the rest of the run.
+void Reconstruct::startIndex() {
+    byOrder_.clear();
+    byOrder_.reserve(nodeCount());
+    std::vector<geo::Vertex> positions;
+    std::vector<char> include;
+    positions.reserve(nodeCount());
+    include.reserve(nodeCount());
+    for (ReconNode* n = firstNode(); n; n = nextNode()) {
+        byOrder_.push_back(n);
+        positions.push_back(n->position);
+        include.push_back(n->isClosed() ? 0 : 1);
+    }
+    index_.build(positions, include);
+    seedScan_ = 0;
+    indexLive_ = index_.usable();
+}
+
+void Reconstruct::stopIndex() {
+    indexLive_ = false;
+    index_.clear();
+    byOrder_.clear();
+    seedScan_ = 0;
+}
+
+void Reconstruct::retireIfClosed(ReconNode* node) {
+    if (node->isClosed()) index_.remove(node->order);
+}
