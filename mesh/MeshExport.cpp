@@ -1,0 +1,150 @@
+#include "mesh/MeshExport.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <unordered_map>
+#include <vector>
+
+#include "mesh/Reconstruct.h"
+#include "model/SafeWrite.h"
+
+namespace {
+
+constexpr double degreesPerRadian = 180.0 / 3.14159265358979323846;
+
+void setError(std::string* error, const std::string& text) {
+    if (error) *error = text;
+}
+
+std::string lowerExtension(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string extension = path.substr(dot);
+    for (char& ch : extension) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return extension;
+}
+
+// The mesh as the files see it: the used nodes in node order, and each triangle's corners
+// as 0-based indices into that vertex list.
+struct Indexed {
+    std::vector<ReconNode*> vertices;
+    std::vector<std::array<int, 3>> faces;
+};
+
+bool indexMesh(Reconstruct& mesh, Indexed* out) {
+    const std::vector<std::array<int, 3>>& corners = mesh.triangleNodes();
+    if (static_cast<int>(corners.size()) != mesh.triangleCount()) return false;
+    std::vector<ReconNode*> nodes;
+    nodes.reserve(mesh.nodeCount());
+    for (ReconNode* n = mesh.firstNode(); n; n = mesh.nextNode()) nodes.push_back(n);
+    std::vector<int> vertexOf(nodes.size(), -1);
+    for (const std::array<int, 3>& t : corners)
+        for (int order : t) {
+            if (order < 0 || order >= static_cast<int>(nodes.size())) return false;
+            vertexOf[order] = 0;
+        }
+    for (std::size_t order = 0; order < nodes.size(); ++order) {
+        if (vertexOf[order] < 0) continue;
+        vertexOf[order] = static_cast<int>(out->vertices.size());
+        out->vertices.push_back(nodes[order]);
+    }
+    for (const std::array<int, 3>& t : corners)
+        out->faces.push_back({vertexOf[t[0]], vertexOf[t[1]], vertexOf[t[2]]});
+    return true;
+}
+
+// Nine significant digits: finer than any sample spacing, and the files stay compact.
+bool writeObj(std::FILE* file, const Indexed& mesh) {
+    bool ok = std::fprintf(file, "# Dazirudo mesh: %d vertices, %d triangles\n",
+                           static_cast<int>(mesh.vertices.size()),
+                           static_cast<int>(mesh.faces.size())) >= 0;
+    for (const ReconNode* n : mesh.vertices)
+        ok = ok && std::fprintf(file, "v %.9g %.9g %.9g\n", n->position.x, n->position.y,
+                                n->position.z) >= 0;
+    for (const ReconNode* n : mesh.vertices)
+        ok = ok &&
+             std::fprintf(file, "vn %.9g %.9g %.9g\n", n->normal.x, n->normal.y, n->normal.z) >= 0;
+    for (const std::array<int, 3>& f : mesh.faces)
+        ok = ok && std::fprintf(file, "f %d//%d %d//%d %d//%d\n", f[0] + 1, f[0] + 1, f[1] + 1,
+                                f[1] + 1, f[2] + 1, f[2] + 1) >= 0;
+    return ok;
+}
+
+bool writePly(std::FILE* file, const Indexed& mesh) {
+    bool ok = std::fprintf(file,
+                           "ply\nformat ascii 1.0\ncomment Dazirudo mesh\n"
+                           "element vertex %d\nproperty double x\nproperty double y\n"
+                           "property double z\nproperty double nx\nproperty double ny\n"
+                           "property double nz\nelement face %d\n"
+                           "property list uchar int vertex_indices\nend_header\n",
+                           static_cast<int>(mesh.vertices.size()),
+                           static_cast<int>(mesh.faces.size())) >= 0;
+    for (const ReconNode* n : mesh.vertices)
+        ok = ok &&
+             std::fprintf(file, "%.9g %.9g %.9g %.9g %.9g %.9g\n", n->position.x, n->position.y,
+                          n->position.z, n->normal.x, n->normal.y, n->normal.z) >= 0;
+    for (const std::array<int, 3>& f : mesh.faces)
+        ok = ok && std::fprintf(file, "3 %d %d %d\n", f[0], f[1], f[2]) >= 0;
+    return ok;
+}
+
+std::uint64_t edgeKey(int p, int q) {
+    if (p > q) std::swap(p, q);
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(p)) << 32 |
+           static_cast<std::uint32_t>(q);
+}
+
+}  // namespace
+
+MeshQuality measureMesh(Reconstruct& mesh, const std::function<double(const geo::Vertex&)>& field) {
+    MeshQuality quality;
+    Indexed indexed;
+    if (!indexMesh(mesh, &indexed)) return quality;
+
+    std::unordered_map<std::uint64_t, int> trianglesOnEdge;
+    for (const std::array<int, 3>& f : indexed.faces)
+        for (int i = 0; i < 3; ++i) ++trianglesOnEdge[edgeKey(f[i], f[(i + 1) % 3])];
+    for (const auto& entry : trianglesOnEdge) {
+        if (entry.second == 1) ++quality.boundaryEdges;
+        if (entry.second > 2) ++quality.nonmanifoldEdges;
+    }
+
+    bool anyAngle = false;
+    for (const std::array<int, 3>& f : indexed.faces)
+        for (int i = 0; i < 3; ++i) {
+            const geo::Vertex& p = indexed.vertices[f[i]]->position;
+            const geo::Vertex& q = indexed.vertices[f[(i + 1) % 3]]->position;
+            const geo::Vertex& r = indexed.vertices[f[(i + 2) % 3]]->position;
+            const double angle = (q - p).angle(r - p) * degreesPerRadian;
+            if (!anyAngle || angle < quality.minAngleDeg) quality.minAngleDeg = angle;
+            anyAngle = true;
+        }
+
+    if (field)
+        for (const ReconNode* n : indexed.vertices)
+            quality.maxAbsField = std::max(quality.maxAbsField, std::fabs(field(n->position)));
+    return quality;
+}
+
+bool writeMesh(Reconstruct& mesh, const std::string& path, std::string* error) {
+    const std::string extension = lowerExtension(path);
+    const bool obj = extension == ".obj";
+    if (!obj && extension != ".ply") {
+        setError(error, path + ": unknown mesh format; the file name must end in .obj or .ply");
+        return false;
+    }
+    Indexed indexed;
+    if (!indexMesh(mesh, &indexed)) {
+        setError(error, path + ": the mesh no longer matches its nodes; triangulate again");
+        return false;
+    }
+    return writeFileSafely(
+        path,
+        [&](std::FILE* file) { return obj ? writeObj(file, indexed) : writePly(file, indexed); },
+        error);
+}

@@ -1,0 +1,29 @@
+// Writing a finished mesh to a file, and the figures that tell how sound it is. Vertices are
+// the nodes that some triangle uses, in node order, each once, with its normal; faces keep
+// the stored winding. The field is passed in as a function so this stays free of the model.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "geo/Vertex.h"
+
+class Reconstruct;
+
+struct MeshQuality {
+    int boundaryEdges = 0;     // undirected edges bordered by exactly one triangle
+    int nonmanifoldEdges = 0;  // undirected edges bordered by more than two
+    double minAngleDeg = 0.0;  // smallest corner angle of any triangle; 0 without triangles
+    double maxAbsField = 0.0;  // largest |F| at a mesh vertex; 0 without vertices or field
+};
+
+// Edges are told apart by node identity and counted from the triangles themselves (the
+// records' use counts stop at 2 and cannot show a third triangle).
+MeshQuality measureMesh(Reconstruct& mesh,
+                        const std::function<double(const geo::Vertex&)>& field = nullptr);
+
+// Writes `.obj` (v, vn, f a//a b//b c//c, 1-based) or ASCII `.ply` (x y z nx ny nz, face
+// lists), chosen by the extension in any letter case, through a temporary file renamed over
+// `path`. False with `error` set for another extension, a mesh whose nodes were replaced
+// since it was made, or a failed write.
+bool writeMesh(Reconstruct& mesh, const std::string& path, std::string* error = nullptr);
