@@ -40,8 +40,12 @@ bool ImplicitSurface::wantsDeath(Particle* floater) {
     if (!nearEquilibrium(floater, equilibriumFactor)) return false;
     const double sigma = floater->radius;
     if (!(sigma < deathRadiusFactor * desiredRadius)) return false;
+    // The survival chance is the floater's share of the death radius, sigma / (delta sigma^),
+    // so the smaller it is the likelier it dies. Multiplying by sigma^ instead would make the
+    // bound a squared length: it would spare tiny floaters, kill nearly every small one once
+    // sigma^ drops below 1, and so empty the sample at low densities or on small models.
     const double r = randomBelow(1000001) * 1e-6;
-    return r > sigma / deathRadiusFactor * desiredRadius;
+    return r > sigma / (deathRadiusFactor * desiredRadius);
 }
 
 void ImplicitSurface::fission(Particle* floater) {

@@ -40,26 +40,60 @@ TEST_F(Population, FissionWantsEquilibriumAndSizeOrCrowding) {
     EXPECT_FALSE(system.wantsFission(p));
 }
 
-// The death bound is sigma / delta * sigma hat, compared with R = rand % 1000001 * 1e-6.
+// A floater below delta sigma hat survives the draw R = rand % 1000001 * 1e-6 only while
+// R <= sigma / (delta sigma hat): the smaller it is, the likelier it dies.
 TEST_F(Population, DeathFollowsTheRandomDrawAgainstTheBound) {
-    Particle* p = floaterAt({30, 0, 0}, 0.1);
+    Particle* p = floaterAt({30, 0, 0}, 2.1);  // half of delta sigma hat = 4.2
     std::minstd_rand mirror(7);
     int deaths = 0;
     for (int i = 0; i < 2000; ++i) {
         const double r = static_cast<int>(mirror() % 1000001u) * 1e-6;
         const bool dies = system.wantsDeath(p);
-        ASSERT_EQ(dies, r > 0.1 / 0.7 * 6.0) << "draw " << i;
+        ASSERT_EQ(dies, r > 2.1 / (0.7 * 6.0)) << "draw " << i;
         deaths += dies;
     }
-    EXPECT_GT(deaths, 200);  // the bound is about 0.857: roughly one in seven dies
-    EXPECT_LT(deaths, 400);
-    p->radius = 0.2;  // bound above 1: never dies
-    for (int i = 0; i < 2000; ++i) ASSERT_FALSE(system.wantsDeath(p));
+    EXPECT_GT(deaths, 900);  // the bound is 0.5: about half of the draws kill it
+    EXPECT_LT(deaths, 1100);
+    p->radius = 0.1;  // tiny: bound 0.024, it almost surely dies
+    int tinyDeaths = 0;
+    for (int i = 0; i < 2000; ++i) tinyDeaths += system.wantsDeath(p);
+    EXPECT_GT(tinyDeaths, 1900);
     p->radius = 4.2;  // not strictly below delta sigma hat: no draw at all
     std::minstd_rand untouched(7);
     system.seedRandom(7);
     EXPECT_FALSE(system.wantsDeath(p));
     EXPECT_EQ(system.randomBelow(1000001), static_cast<int>(untouched() % 1000001u));
+    p->radius = 0.1;
+    p->velocity = {0.4, 0, 0};  // moving at gamma sigma: no death either
+    EXPECT_FALSE(system.wantsDeath(p));
+}
+
+// Lowering the density from a settled sample must refine it, not empty it: the death test
+// is scale-free, so a small model at a low density keeps its floaters.
+TEST(PopulationRun, LowerDensityRefinesTheSample) {
+    VessikSpheres system(defaultIsoValue);
+    system.seedRandom(5);
+    system.addBlob(30.0);
+    system.seedParticles();
+    for (int i = 0; i < 400; ++i) {
+        system.setDensity(1.0);
+        system.solveControl();
+        system.computeForces();
+        system.advance();
+        system.controlPopulation();
+        system.adaptGrid();
+    }
+    const int before = system.particles.size();
+    for (int i = 0; i < 300; ++i) {
+        system.setDensity(0.6);
+        system.solveControl();
+        system.computeForces();
+        system.advance();
+        system.controlPopulation();
+        system.adaptGrid();
+    }
+    // Floaters scale with the inverse square of the density: about 2.8 times as many.
+    EXPECT_GT(system.particles.size(), 2 * before);
 }
 
 TEST_F(Population, RandomBelowZeroIsZero) { EXPECT_EQ(system.randomBelow(0), 0); }
