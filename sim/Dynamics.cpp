@@ -120,9 +120,13 @@ void ImplicitSurface::advance() {
         p->normal = fieldGradient(p->position).normalised();
 
     // Move the blob centres by qDot dt, three entries per defining point in list order.
+    // A velocity that is not finite everywhere (a control particle gone astray) would carry
+    // the model away for good, so such a step leaves it where it is.
     const geo::DVector step = qDot.scaled(timeStep);
+    bool finite = true;
+    for (int i = 0; i < step.length(); ++i) finite = finite && std::isfinite(step[i]);
     int k = 0;
-    for (VessikObj* blob = blobs.first(); blob; blob = blobs.next())
+    for (VessikObj* blob = finite ? blobs.first() : nullptr; blob; blob = blobs.next())
         for (int i = 0; i < blob->pointCount() && k + 2 < step.length(); ++i) {
             geo::Vertex* point = blob->point(i);
             point->x += step[k++];

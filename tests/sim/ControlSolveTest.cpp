@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "model/VessikSpheres.h"
 #include "sim/ImplicitSurface.h"
 
@@ -83,4 +86,17 @@ TEST(ControlSolve, OneBlobTakesThreeControlParticlesAndRefusesTheFourth) {
     }
     system.releaseControlParticles();
     EXPECT_EQ(system.controlParticles.size(), 0);
+}
+
+// A broken control particle abandons the solve, and a velocity that is not finite anyway
+// must not fling the model to infinity.
+TEST(ControlSolve, NonFiniteControlLeavesTheModelInPlace) {
+    VessikSpheres system(defaultIsoValue);
+    system.addBlob(30.0)->centre() = {1, 2, 3};
+    holdAt(system, {std::nan(""), 0, 30}, {1, 0, 0});
+    system.solveControl();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(system.qDot[i], 0.0);
+    system.qDot[1] = std::numeric_limits<double>::infinity();
+    system.advance();
+    EXPECT_EQ(system.blobs.first()->centre(), geo::Vertex(1, 2, 3));
 }
