@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs Dazirudo on a bundled example model.
+# Installs what is missing, builds, and starts Dazirudo on a bundled example model.
 # Usage: scripts/run.sh [BLOBFILE]   (default: examples/figure.dat)
+# The program writes floaters.dat and blobs.dat into out/ when it ends with Escape.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-model=${1:-examples/figure.dat}
+root=$PWD
+model=$(realpath "${1:-examples/figure.dat}")
 bash scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2
-out=out
-mkdir -p "$out"
-echo "Running dazirudo-batch on $model; floaters.dat and blobs.dat go to $out/" >&2
-build/dazirudo-batch --seed 1 --out-dir "$out" "$model"
+mkdir -p out
+cd out
+echo "Starting dazirudo on $model (Escape quits; files are written to $root/out/)" >&2
+exec "$root/build/dazirudo" "$model"
