@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -17,6 +18,7 @@
 #include <unistd.h>
 #endif
 
+#include "mesh/MeshExport.h"
 #include "model/BlobFile.h"
 #include "model/VessikSpheres.h"
 #include "sim/FloaterFile.h"
@@ -26,7 +28,7 @@ namespace {
 
 const char* const kUsage =
     "usage: dazirudo-batch [--density D] [--seed N] [--max-steps N] [--out-dir DIR]\n"
-    "                      [--no-files] [--quiet] [BLOBFILE]\n";
+    "                      [--no-files] [--mesh FILE.obj|FILE.ply] [--quiet] [BLOBFILE]\n";
 
 struct Options {
     double density = 2.0;
@@ -36,6 +38,7 @@ struct Options {
     std::string outDir = ".";
     bool writeFiles = true;
     bool quiet = false;
+    std::string meshFile;  // none when empty
     std::string blobFile = "blobs.dat";
 };
 
@@ -56,6 +59,14 @@ bool parseLong(const char* text, long& value) {
     errno = 0;
     value = std::strtol(text, &end, 10);
     return end != text && *end == '\0' && errno == 0;
+}
+
+bool hasMeshExtension(const std::string& name) {
+    const std::size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos) return false;
+    std::string extension = name.substr(dot);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".obj" || extension == ".ply";
 }
 
 // Returns -1 when the options are good, else the exit status after the message.
@@ -90,6 +101,12 @@ int parseOptions(int argc, char** argv, Options& options) {
         } else if (arg == "--out-dir") {
             if (!value(text)) return usageError("--out-dir needs a value");
             options.outDir = text;
+        } else if (arg == "--mesh") {
+            if (!value(text)) return usageError("--mesh needs a file name");
+            options.meshFile = text;
+            if (!hasMeshExtension(options.meshFile))
+                return usageError("--mesh takes a .obj or .ply file, not '" + options.meshFile +
+                                  "'");
         } else if (arg == "--no-files") {
             options.writeFiles = false;
         } else if (arg == "--quiet") {
@@ -174,13 +191,25 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (!options.meshFile.empty()) {
+        std::string error;
+        if (!writeMesh(system->reconstruct, options.meshFile, &error)) {
+            std::fprintf(stderr, "dazirudo-batch: %s\n", error.c_str());
+            exitStatus = 1;
+        }
+    }
+
+    const MeshQuality quality = measureMesh(
+        system->reconstruct, [system](const geo::Vertex& x) { return system->fieldValue(x); });
     std::printf(
         "{\"steps\": %ld, \"floaters\": %d, \"stable_floaters\": %d, \"stable\": %s, "
         "\"triangles\": %d, \"density\": %.17g, \"seconds_simulation\": %.3f, "
-        "\"seconds_triangulation\": %.3f}\n",
+        "\"seconds_triangulation\": %.3f, \"mesh\": {\"boundary_edges\": %d, "
+        "\"nonmanifold_edges\": %d, \"min_angle_deg\": %.6g, \"max_abs_field\": %.6g}}\n",
         steps, system->particles.size(), system->stableCount,
         system->isStable() ? "true" : "false", system->reconstruct.triangleCount(),
-        options.density, simulationSeconds, triangulationSeconds);
+        options.density, simulationSeconds, triangulationSeconds, quality.boundaryEdges,
+        quality.nonmanifoldEdges, quality.minAngleDeg, quality.maxAbsField);
 
     delete system;
     return exitStatus;
