@@ -89,15 +89,6 @@ int ApexIndex::buildBox(int begin, int end, int parent, const std::vector<geo::V
     return index;
 }
 
-int ApexIndex::leafNear(const geo::Vertex& point) const {
-    int index = 0;
-    while (boxes_[index].left >= 0) {
-        const Box& box = boxes_[index];
-        index = point[box.axis] < box.split ? box.left : box.right;
-    }
-    return index;
-}
-
 void ApexIndex::remove(int id) {
     if (!contains(id)) return;
     const int slot = slotOf_[id];
@@ -122,6 +113,11 @@ double ApexIndex::lowerBound(const Box& box, const Query& query, const Bounds& b
     const double gy = std::max(std::max(box.lo[1] - c.y, c.y - box.hi[1]) - slack, 0.0);
     const double gz = std::max(std::max(box.lo[2] - c.z, c.z - box.hi[2]) - slack, 0.0);
     return (gx * gx + gy * gy + gz * gz + query.base) * (1.0 - 1e-12) - 1e-300;
+}
+
+double ApexIndex::gapBound(double gap, const Query& query, const Bounds& bounds) const {
+    const double g = std::max(gap - bounds.distanceSlack, 0.0);
+    return (g * g + query.base) * (1.0 - 1e-12) - 1e-300;
 }
 
 // True when every point of the box lies clearly behind the side plane, so the caller's own

@@ -39,6 +39,8 @@ public:
 
     // Coordinates beyond this could overflow the squared distances the scores are made of.
     static constexpr double maxCoordinate = 1e100;
+    // Median splits keep the tree balanced: 64 levels are far more than any node count needs.
+    static constexpr int maxDepth = 64;
 
 private:
     struct Box {
@@ -62,7 +64,8 @@ private:
     int buildBox(int begin, int end, int parent, const std::vector<geo::Vertex>& positions);
     double lowerBound(const Box& box, const Query& query, const Bounds& bounds) const;
     bool behind(const Box& box, const Query& query, const Bounds& bounds) const;
-    int leafNear(const geo::Vertex& point) const;
+    // The bound of lowerBound for points at least `gap` away from the centre.
+    double gapBound(double gap, const Query& query, const Bounds& bounds) const;
     // `bound` is lowerBound of the box, worked out by the caller.
     template <class Visit>
     void searchBox(int index, double bound, const Query& query, const Bounds& bounds,
@@ -79,7 +82,9 @@ private:
 };
 
 // The search starts in the leaf around the centre, where the winner usually is, and then
-// climbs, searching the other half below each ancestor; far halves cost one bound each.
+// climbs, searching the other half below each ancestor. Every point outside an ancestor's
+// cell lies beyond one of the split planes above it, so once the nearest of those planes is
+// too far to hold a point that could still win, the climb ends.
 template <class Visit>
 void ApexIndex::search(const Query& query, const double& best, Visit&& visit) const {
     if (boxes_.empty() || !usable_ || boxes_[0].alive == 0) return;
@@ -88,12 +93,26 @@ void ApexIndex::search(const Query& query, const double& best, Visit&& visit) co
     const double sideNorm =
         std::fabs(query.side.x) + std::fabs(query.side.y) + std::fabs(query.side.z);
     const Bounds bounds{1e-12 * scale_, 1e-12 * scale_ * sideNorm + 1e-300};
-    int below = leafNear(query.centre);
-    searchBox(below, lowerBound(boxes_[below], query, bounds), query, bounds, best, visit);
-    for (int above = boxes_[below].parent; above >= 0;
-         below = above, above = boxes_[above].parent) {
-        const Box& box = boxes_[above];
-        const int other = box.left == below ? box.right : box.left;
+    // path[k] is the box at depth k on the way down; planeGap[k] the distance from the
+    // centre to the nearest split plane above it (the border of its cell).
+    int path[maxDepth];
+    double planeGap[maxDepth];
+    int depth = 0;
+    path[0] = 0;
+    planeGap[0] = 0.0;
+    while (boxes_[path[depth]].left >= 0) {
+        const Box& box = boxes_[path[depth]];
+        const double gap = std::fabs(query.centre[box.axis] - box.split);
+        planeGap[depth + 1] = depth == 0 ? gap : std::min(planeGap[depth], gap);
+        path[depth + 1] = query.centre[box.axis] < box.split ? box.left : box.right;
+        ++depth;
+    }
+    searchBox(path[depth], lowerBound(boxes_[path[depth]], query, bounds), query, bounds, best,
+              visit);
+    for (; depth > 0; --depth) {
+        if (gapBound(planeGap[depth], query, bounds) > best) return;
+        const Box& above = boxes_[path[depth - 1]];
+        const int other = above.left == path[depth] ? above.right : above.left;
         searchBox(other, lowerBound(boxes_[other], query, bounds), query, bounds, best, visit);
     }
 }

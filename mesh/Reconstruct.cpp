@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "sim/Particle.h"
 
@@ -129,20 +130,26 @@ bool Reconstruct::buildNodes(ParticleList* particles) {
 }
 
 void Reconstruct::clearTriangles() {
-    for (geo::Triangle* t = firstTriangle(); t; t = nextTriangle()) delete t;
     triangles->clear();
+    triangleBlocks_.clear();
     triangleNodes_.clear();
+}
+
+// Triangles are made by the hundred thousand and only ever freed all at once, so they are
+// carved from blocks rather than allocated one by one.
+geo::Triangle* Reconstruct::newTriangle() {
+    constexpr int blockSize = 1024;
+    const int slot = triangleCount() % blockSize;
+    if (slot == 0) triangleBlocks_.push_back(std::make_unique<geo::Triangle[]>(blockSize));
+    geo::Triangle* triangle = &triangleBlocks_.back()[slot];
+    triangles->append(triangle);
+    return triangle;
 }
 
 Edge* Reconstruct::popEdge() {
     Edge* edge = static_cast<Edge*>(edgeQueue->first());
     if (edge) edgeQueue->removeAt(0);
     return edge;
-}
-
-bool Reconstruct::hasTriangle(ReconNode* a, ReconNode* b, ReconNode* c) {
-    const Edge* edge = a->findEdge(b);
-    return edge && (edge->apexes[0] == c || edge->apexes[1] == c);
 }
 
 // ---- Reconstruct: triangulation ----
@@ -271,12 +278,11 @@ ReconNode* Reconstruct::apexFromNeighbours(Edge* e, ReconNode** closing) {
             first = x;
             continue;
         }
-        if (ReconNode::canJoin(a, x) && ReconNode::canJoin(b, x) && !hasTriangle(a, b, x)) {
+        if (ReconNode::canJoin(a, x) && ReconNode::canJoin(b, x) && !isApexOf(e, x)) {
             *closing = x;
             return first;
         }
-        if (ReconNode::canJoin(a, first) && ReconNode::canJoin(b, first) &&
-            !hasTriangle(a, b, first)) {
+        if (ReconNode::canJoin(a, first) && ReconNode::canJoin(b, first) && !isApexOf(e, first)) {
             *closing = first;
             return x;
         }
@@ -298,20 +304,22 @@ geo::Vertex Reconstruct::awayDirection(const geo::Vertex& a, const geo::Vertex& 
 }
 
 ReconNode* Reconstruct::searchApex(Edge* e, const geo::Vertex& d) {
+    if (e->from->isCrowdedToward(d) || e->to->isCrowdedToward(d)) return nullptr;
+    return indexLive_ ? indexedApex(e, d) : scanApex(e, d);
+}
+
+// The last test keeps the face already on e from being laid twice; the others decide
+// whether the triangle e.from, e.to, c may be made at all.
+bool Reconstruct::admissibleApex(Edge* e, ReconNode* c) {
     ReconNode* a = e->from;
     ReconNode* b = e->to;
-    if (a->isCrowdedToward(d) || b->isCrowdedToward(d)) return nullptr;
-    return indexLive_ ? indexedApex(a, b, d) : scanApex(a, b, d);
-}
-
-// The last test keeps a face from being laid twice; the others decide whether the
-// triangle a, b, c may be made at all.
-bool Reconstruct::admissibleApex(ReconNode* a, ReconNode* b, ReconNode* c) {
     return ReconNode::canJoin(a, c) && ReconNode::canJoin(b, c) &&
-           triangleArea(a->position, b->position, c->position) > 0.0 && !hasTriangle(a, b, c);
+           triangleArea(a->position, b->position, c->position) > 0.0 && !isApexOf(e, c);
 }
 
-ReconNode* Reconstruct::scanApex(ReconNode* a, ReconNode* b, const geo::Vertex& d) {
+ReconNode* Reconstruct::scanApex(Edge* e, const geo::Vertex& d) {
+    const ReconNode* a = e->from;
+    const ReconNode* b = e->to;
     double best = noScore;
     ReconNode* result = nullptr;
     for (ReconNode* c = firstNode(); c; c = nextNode()) {
@@ -320,7 +328,7 @@ ReconNode* Reconstruct::scanApex(ReconNode* a, ReconNode* b, const geo::Vertex& 
         const geo::Vertex w = c->position - b->position;
         if (sideOf(u, w, d) < 0.0) continue;
         const double score = apexScore(u, w);
-        if (score < best && admissibleApex(a, b, c)) {
+        if (score < best && admissibleApex(e, c)) {
             best = score;
             result = c;
         }
@@ -331,7 +339,9 @@ ReconNode* Reconstruct::scanApex(ReconNode* a, ReconNode* b, const geo::Vertex& 
 // The score is |c - m|^2 + |a - b|^2 / 4 for the edge midpoint m, so the winner is the
 // admissible node nearest m; the index hands over every node that could still tie or win,
 // and ties go to the smaller node order as in the scan.
-ReconNode* Reconstruct::indexedApex(ReconNode* a, ReconNode* b, const geo::Vertex& d) {
+ReconNode* Reconstruct::indexedApex(Edge* e, const geo::Vertex& d) {
+    const ReconNode* a = e->from;
+    const ReconNode* b = e->to;
     // Non-finite ends make every score NaN or infinite, never below noScore.
     if (!isFinite(a->position) || !isFinite(b->position)) return nullptr;
     // Coincident ends give every triangle on the edge zero area.
@@ -349,7 +359,7 @@ ReconNode* Reconstruct::indexedApex(ReconNode* a, ReconNode* b, const geo::Verte
         const bool better = score < best || (score == best && result && id < result->order);
         if (!better) return;
         ReconNode* c = byOrder_[id];
-        if (admissibleApex(a, b, c)) {
+        if (admissibleApex(e, c)) {
             best = score;
             result = c;
         }
@@ -357,31 +367,32 @@ ReconNode* Reconstruct::indexedApex(ReconNode* a, ReconNode* b, const geo::Verte
     return result;
 }
 
-// Each side's two records also note the corner across from it, for hasTriangle.
+// A side's records first marked here also note the corner across from it, for isApexOf.
 void Reconstruct::addTriangle(ReconNode* a, ReconNode* b, ReconNode* c) {
-    a->markEdge(b)->noteApex(c);
-    b->markEdge(a)->noteApex(c);
-    c->markEdge(a)->noteApex(b);
-    c->markEdge(b)->noteApex(a);
-    Edge* ac = a->markEdge(c);
-    ac->noteApex(b);
-    queueEdge(ac);
-    Edge* bc = b->markEdge(c);
-    bc->noteApex(a);
-    queueEdge(bc);
+    noteApex(a->markEdge(b), c);
+    noteApex(b->markEdge(a), c);
+    noteApex(c->markEdge(a), b);
+    noteApex(c->markEdge(b), a);
+    queueEdge(noteApex(a->markEdge(c), b));
+    queueEdge(noteApex(b->markEdge(c), a));
     const geo::Vertex m = (a->normal + b->normal + c->normal) * 0.3333333333333333;
     const geo::Vertex k = (a->position - b->position).cross(a->position - c->position);
     ReconNode* second = b;
     ReconNode* third = c;
     if (k.dot(m) < 0.0) std::swap(second, third);
-    triangles->append(new geo::Triangle{a->position, second->position, third->position, a->normal,
-                                        second->normal, third->normal});
+    *newTriangle() = geo::Triangle{a->position, second->position, third->position,
+                                   a->normal,   second->normal,   third->normal};
     triangleNodes_.push_back({a->order, second->order, third->order});
     if (indexLive_) {
         retireIfClosed(a);
         retireIfClosed(b);
         retireIfClosed(c);
     }
+}
+
+Edge* Reconstruct::noteApex(Edge* edge, const ReconNode* apex) {
+    if (edge->uses == 1) edge->firstApex = apex->order;
+    return edge;
 }
 
 double Reconstruct::triangleArea(const geo::Vertex& p0, const geo::Vertex& p1,

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "geo/QList.h"
@@ -23,21 +24,12 @@ class Edge {
 public:
     Edge(ReconNode* from, ReconNode* to) : from(from), to(to) {}
 
-    // Records the far corner of a triangle made on this side; a third one has no room
-    // (a side never borders more than two triangles).
-    void noteApex(ReconNode* apex) {
-        if (!apexes[0])
-            apexes[0] = apex;
-        else if (!apexes[1])
-            apexes[1] = apex;
-    }
-
     ReconNode* from;
     ReconNode* to;
     std::uint8_t uses = 0;  // triangles bordering the edge: 1 after the first, 2 after more
-    // The far corners of the triangles on this side, in the order they were made; null
-    // while there are fewer. Kept by the triangulation only, so a face is never laid twice.
-    ReconNode* apexes[2] = {nullptr, nullptr};
+    // `order` of the far corner of the first triangle made on this side, -1 before; kept by
+    // the triangulation so that no face is laid twice.
+    int firstApex = -1;
 };
 
 class ReconNode {
@@ -138,27 +130,32 @@ public:
     void addTriangle(ReconNode* a, ReconNode* b, ReconNode* c);
     // Heron's formula; 0 for collinear or coincident corners.
     static double triangleArea(const geo::Vertex& p0, const geo::Vertex& p1, const geo::Vertex& p2);
-    // Whether a triangle on exactly these three nodes was made since the nodes were built.
-    static bool hasTriangle(ReconNode* a, ReconNode* b, ReconNode* c);
+    // Whether c is the far corner of the first triangle made on e's side. For a front edge
+    // (uses 1) that is its only triangle, so this tells whether the face e.from, e.to, c exists.
+    static bool isApexOf(const Edge* e, const ReconNode* c) { return e->firstApex == c->order; }
 
     // Scan every node for each search instead of using the spatial index. Both give the
     // same mesh; the scan is the plain reference, quadratic in the node count.
     bool referenceSearch = false;
 
 private:
-    bool admissibleApex(ReconNode* a, ReconNode* b, ReconNode* c);
+    bool admissibleApex(Edge* e, ReconNode* c);
     ReconNode* firstNodeWithoutEdges();
     ReconNode* nearestJoinable(ReconNode* s);
     ReconNode* nearestThird(ReconNode* s, ReconNode* r);
-    ReconNode* scanApex(ReconNode* a, ReconNode* b, const geo::Vertex& d);
-    ReconNode* indexedApex(ReconNode* a, ReconNode* b, const geo::Vertex& d);
+    ReconNode* scanApex(Edge* e, const geo::Vertex& d);
+    ReconNode* indexedApex(Edge* e, const geo::Vertex& d);
     void startIndex();
     void stopIndex();
     void retireIfClosed(ReconNode* node);
+    static Edge* noteApex(Edge* edge, const ReconNode* apex);
+    // A triangle slot appended to `triangles`, for the caller to fill.
+    geo::Triangle* newTriangle();
 
-    geo::QList* triangles;  // owned geo::Triangle records, in creation order
+    geo::QList* triangles;  // owned geo::Triangle records (in triangleBlocks_), in creation order
     geo::QList* edgeQueue;  // front edges, first in first out; the records belong to nodes
 
+    std::vector<std::unique_ptr<geo::Triangle[]>> triangleBlocks_;
     std::vector<std::array<int, 3>> triangleNodes_;
 
     // Live only inside triangulate when the fast search is on.

@@ -272,7 +272,9 @@ TEST(ReconstructGeometry, AddTriangleWindsAlongMeanNormalAndQueuesNewSides) {
     EXPECT_EQ(mesh.popEdge(), a->findEdge(c));
     EXPECT_EQ(mesh.popEdge(), b->findEdge(c));
     EXPECT_EQ(mesh.popEdge(), nullptr);
-    EXPECT_TRUE(Reconstruct::hasTriangle(c, a, b));
+    EXPECT_TRUE(Reconstruct::isApexOf(c->findEdge(a), b));
+    EXPECT_TRUE(Reconstruct::isApexOf(b->findEdge(c), a));
+    EXPECT_FALSE(Reconstruct::isApexOf(b->findEdge(c), b));
 }
 
 // ---- Triangulation ----
@@ -416,7 +418,7 @@ TEST(ReconstructSearch, ApexOfTheEdgeIsNeverTheClosingNode) {
     mesh.addTriangle(b, x, z);
     mesh.addTriangle(a, b, q);
     ASSERT_TRUE(ReconNode::canJoin(a, q) && ReconNode::canJoin(b, q));
-    ASSERT_TRUE(Reconstruct::hasTriangle(a, b, q));
+    ASSERT_TRUE(Reconstruct::isApexOf(a->findEdge(b), q));
     ReconNode* closing = nullptr;
     EXPECT_EQ(mesh.apexFromNeighbours(a->findEdge(b), &closing), q);
     EXPECT_EQ(closing, x);  // the real hole
