@@ -7,6 +7,7 @@
 #include "model/BlobFile.h"
 #include "model/SafeWrite.h"
 #include "sim/FloaterFile.h"
+#include "sim/Particle.h"
 #include "sim/ImplicitSurface.h"
 #include "sim/Stepping.h"
 #include "view/Visualize.h"
@@ -74,6 +75,10 @@ bool Simulator::shutDown() {
 
 void Simulator::runFrame(double density) {
     if (!started || !active) return;
+    // While the left button holds a control particle the surface keeps following it. A
+    // frame that found the system stable would otherwise hand it off, which deletes the
+    // held particle: a drag on a settled surface would end after its first move.
+    if (buttons[0] && picked != nullptr && picked->state == Particle::Control) forceStep = true;
     const FrameOutcome outcome =
         runSystems(*systems, density, meshWanted(), appliedDensity, forceStep, handedOff);
     // The hand-off deletes the control particles, one of which may be the dragged one.

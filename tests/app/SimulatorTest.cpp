@@ -137,15 +137,20 @@ TEST_F(FrameFixture, MeshModesOffAtHandOffMeansNoTriangulationUntilTheNextStep) 
     EXPECT_TRUE(contains(app.view->title, "- Triangulation in progress...")) << app.view->title;
 }
 
-TEST_F(FrameFixture, HandOffReleasesTheDraggedControlParticleAndForgetsIt) {
+// A drag leaves its control particle behind when the button is released; the hand-off
+// deletes it, and forgets whatever floater the mouse had picked since.
+TEST_F(FrameFixture, HandOffReleasesLeftControlParticlesAndForgetsThePick) {
     ASSERT_TRUE(runUntilJustStable());
     app.picked = system->particles.first();
     app.pickedSystem = system;
     app.mouseButton(0, true);
     ASSERT_NE(app.picked, nullptr);
     ASSERT_EQ(app.picked->state, Particle::Control);
+    app.mouseButton(0, false);
+    EXPECT_EQ(app.picked, nullptr);
     ASSERT_EQ(system->controlParticles.size(), 1);
 
+    app.picked = system->particles.at(1);  // hovered with Ctrl, not held
     app.runFrame(2.0);
     EXPECT_TRUE(handedOff);
     EXPECT_EQ(system->controlParticles.size(), 0);
@@ -187,4 +192,29 @@ TEST_F(FrameFixture, PickedFloaterRemovedWhileIdleIsForgotten) {
     system->particles.remove(victim);
     app.runFrame(2.0);
     EXPECT_EQ(app.picked, nullptr);
+}
+
+// A settled system that the user pulls on keeps stepping while the button is held, so
+// the held particle survives the whole drag; after the release it settles and is handed
+// off again, which releases the particle.
+TEST_F(FrameFixture, HeldControlParticleKeepsTheSystemSteppingUntilReleased) {
+    ASSERT_TRUE(runUntilJustStable());
+    app.runFrame(2.0);
+    ASSERT_TRUE(handedOff);
+    app.picked = system->particles.first();
+    app.pickedSystem = system;
+    app.mouseButton(0, true);
+    Particle* held = app.picked;
+    ASSERT_NE(held, nullptr);
+    for (int i = 0; i < 20; ++i) {
+        app.runFrame(2.0);
+        EXPECT_FALSE(handedOff) << "frame " << i;
+        ASSERT_EQ(app.picked, held);
+        EXPECT_EQ(system->controlParticles.size(), 1);
+    }
+    app.mouseButton(0, false);
+    EXPECT_EQ(app.picked, nullptr);
+    for (int i = 0; i < frameLimit && !handedOff; ++i) app.runFrame(2.0);
+    EXPECT_TRUE(handedOff);
+    EXPECT_EQ(system->controlParticles.size(), 0);
 }
