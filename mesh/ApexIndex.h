@@ -21,11 +21,11 @@ public:
         geo::Vertex side;
     };
 
-    // Indexes the positions whose `include` entry is set. Positions must be finite and of
-    // magnitude at most maxCoordinate (usable() says whether they were).
+    // Indexes the finite positions whose `include` entry is set, under their index in
+    // `positions` as id. Non-finite positions are left out: their scores are never finite.
     void build(const std::vector<geo::Vertex>& positions, const std::vector<char>& include);
-    // False when some finite coordinate is too large for the rounding bounds; the caller
-    // must then scan instead. Non-finite positions are simply left out: they never score.
+    // False when some finite coordinate is beyond maxCoordinate, where the rounding
+    // allowances no longer hold; the caller must then scan instead.
     bool usable() const { return usable_; }
     void clear();
     void remove(int id);
