@@ -7,8 +7,8 @@
 #include "model/BlobFile.h"
 #include "model/SafeWrite.h"
 #include "sim/FloaterFile.h"
-#include "sim/Particle.h"
 #include "sim/ImplicitSurface.h"
+#include "sim/Particle.h"
 #include "sim/Stepping.h"
 #include "view/Visualize.h"
 

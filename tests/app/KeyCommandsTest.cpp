@@ -139,6 +139,16 @@ TEST_F(KeyFixture, DeleteRemovesTheOldestButNeverTheLast) {
     EXPECT_EQ(system->blobs.first()->getRadius(), 50.0);
 }
 
+// Insert comes before Delete in the table: held together on a one-blob model the new blob
+// makes the old one removable. The other way round Delete would be refused first.
+TEST_F(KeyFixture, InsertActsBeforeDeleteInOnePass) {
+    app.setKeyState(vk::insert, true);
+    app.setKeyState(vk::del, true);
+    EXPECT_TRUE(applyKeyCommands(app, system, density));
+    ASSERT_EQ(system->blobs.count(), 1);
+    EXPECT_EQ(system->blobs.first()->getRadius(), 50.0);
+}
+
 TEST_F(KeyFixture, KeyCodesBeyondTheTableAreIgnored) {
     app.setKeyState(0x1B + 256, true);  // would alias Escape if cut to a byte
     EXPECT_FALSE(app.keyState(0x1B));
