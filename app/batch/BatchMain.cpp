@@ -34,7 +34,7 @@ struct Options {
     double density = 2.0;
     bool seeded = false;
     std::uint32_t seed = 0;
-    long maxSteps = 20000;
+    long long maxSteps = 20000;
     std::string outDir = ".";
     bool writeFiles = true;
     bool quiet = false;
@@ -54,10 +54,11 @@ bool parseDouble(const char* text, double& value) {
     return end != text && *end == '\0' && std::isfinite(value);
 }
 
-bool parseLong(const char* text, long& value) {
+// `long long` so that every seed fits, also where `long` has 32 bits.
+bool parseLong(const char* text, long long& value) {
     char* end = nullptr;
     errno = 0;
-    value = std::strtol(text, &end, 10);
+    value = std::strtoll(text, &end, 10);
     return end != text && *end == '\0' && errno == 0;
 }
 
@@ -86,9 +87,9 @@ int parseOptions(int argc, char** argv, Options& options) {
                 return usageError("--density must be a number above 0, not '" +
                                   std::string(text) + "'");
         } else if (arg == "--seed") {
-            long seed = 0;
+            long long seed = 0;
             if (!value(text)) return usageError("--seed needs a value");
-            if (!parseLong(text, seed) || seed < 0 || seed > 4294967295L)
+            if (!parseLong(text, seed) || seed < 0 || seed > 4294967295LL)
                 return usageError("--seed must be a whole number from 0 to 4294967295, not '" +
                                   std::string(text) + "'");
             options.seeded = true;
@@ -156,7 +157,7 @@ int main(int argc, char** argv) {
     const bool showProgress = !options.quiet && isatty(fileno(stderr));
     double appliedDensity = options.density;
     bool forceStep = false, handedOff = false;
-    long steps = 0;
+    long long steps = 0;
     double simulationSeconds = 0.0, triangulationSeconds = 0.0;
     while (!handedOff) {
         const bool mayStep = steps < options.maxSteps;
@@ -169,7 +170,7 @@ int main(int argc, char** argv) {
         steps += outcome.stepped;
         if (showProgress && (steps % 20 == 0 || handedOff)) {
             const int n = system->particles.size();
-            std::fprintf(stderr, "\rsteps %ld  floaters %d  stable %.1f%%   ", steps, n,
+            std::fprintf(stderr, "\rsteps %lld  floaters %d  stable %.1f%%   ", steps, n,
                          100.0 * system->stableCount / (n > 0 ? n : 1));
             std::fflush(stderr);
         }
@@ -202,7 +203,7 @@ int main(int argc, char** argv) {
     const MeshQuality quality = measureMesh(
         system->reconstruct, [system](const geo::Vertex& x) { return system->fieldValue(x); });
     std::printf(
-        "{\"steps\": %ld, \"floaters\": %d, \"stable_floaters\": %d, \"stable\": %s, "
+        "{\"steps\": %lld, \"floaters\": %d, \"stable_floaters\": %d, \"stable\": %s, "
         "\"triangles\": %d, \"density\": %.17g, \"seconds_simulation\": %.3f, "
         "\"seconds_triangulation\": %.3f, \"mesh\": {\"boundary_edges\": %d, "
         "\"nonmanifold_edges\": %d, \"min_angle_deg\": %.6g, \"max_abs_field\": %.6g}}\n",
