@@ -21,18 +21,19 @@ ImplicitSurface::PairSums ImplicitSurface::sumPairs(const Particle* floater) con
     const geo::Vertex& pi = floater->position;
     const double si = floater->radius;
     const double si2 = si * si;
-    for (const Particle* other : neighbours) {
-        if (other == floater) continue;
-        const geo::Vertex d = pi - other->position;
-        const double d2 = d.squaredLength();
-        const double sj = other->radius;
-        const double sj2 = sj * sj;
-        const double eij = repulsionAmplitude * std::exp(-d2 / (2.0 * si2));
-        const double eji = repulsionAmplitude * std::exp(-d2 / (2.0 * sj2));
-        sums.push += d * (eij / si2) + d * (eji / sj2);
-        sums.energy += eij;
-        sums.weightedDistance += d2 * eij;
-    }
+    for (const FastRepulsion::PackedRun& run : neighbours)
+        for (const FastRepulsion::PackedFloater* other = run.begin; other != run.end; ++other) {
+            if (other->particle == floater) continue;
+            const geo::Vertex d = pi - other->position;
+            const double d2 = d.squaredLength();
+            const double sj = other->radius;
+            const double sj2 = sj * sj;
+            const double eij = repulsionAmplitude * std::exp(-d2 / (2.0 * si2));
+            const double eji = repulsionAmplitude * std::exp(-d2 / (2.0 * sj2));
+            sums.push += d * (eij / si2) + d * (eji / sj2);
+            sums.energy += eij;
+            sums.weightedDistance += d2 * eij;
+        }
     return sums;
 }
 
@@ -51,11 +52,14 @@ void ImplicitSurface::computeForces() {
         for (Particle* p = particles.first(); p; p = particles.next()) sum += 3.0 * p->radius;
         grid.interactionRange = sum / n;
     }
+    // No position or radius changes during this pass, so the neighbours are read from one
+    // packed copy of the grid instead of by following its chains, query after query.
+    grid.pack();
     // Nothing below adds to or removes from `particles`, so the list is walked directly.
     for (Particle* p = particles.first(); p; p = particles.next()) {
         neighbours.clear();
         pairSumsOf = nullptr;
-        grid.queryInto(p->position, p->radius * neighbourRadiusFactor, neighbours);
+        grid.queryPacked(p->position, p->radius * neighbourRadiusFactor, neighbours);
         p->repulsionVelocity = computeRepulsion(p);
         double energy = 0.0;
         p->radiusRate = energyAndRadiusRate(p, energy);

@@ -54,6 +54,7 @@ double FastRepulsion::domainSize() const {
 }
 
 void FastRepulsion::push(int index, Particle* particle) {
+    packedValid = false;
     particle->nextInCell = cells[index];
     cells[index] = particle;
 }
@@ -62,6 +63,7 @@ bool FastRepulsion::unlink(int index, Particle* particle) {
     Particle** link = &cells[index];
     while (*link && *link != particle) link = &(*link)->nextInCell;
     if (!*link) return false;
+    packedValid = false;
     *link = particle->nextInCell;
     return true;
 }
@@ -93,6 +95,7 @@ void FastRepulsion::removeAll(ParticleList& list) {
 
 void FastRepulsion::move(Particle* particle, const geo::Vertex& displacement) {
     if (displacement.x == 0.0 && displacement.y == 0.0 && displacement.z == 0.0) return;
+    packedValid = false;
     const int from = cellIndex(particle->position);
     particle->position += displacement;
     const int to = cellIndex(particle->position);
@@ -102,8 +105,8 @@ void FastRepulsion::move(Particle* particle, const geo::Vertex& displacement) {
     if (unlink(from, particle)) push(to, particle);
 }
 
-void FastRepulsion::queryInto(const geo::Vertex& centre, double radius,
-                              std::vector<Particle*>& out) const {
+template <typename Visit>
+void FastRepulsion::visitCells(const geo::Vertex& centre, double radius, Visit visit) const {
     const double loX = std::floor((centre.x - radius) / cellSize);
     const double loY = std::floor((centre.y - radius) / cellSize);
     const double loZ = std::floor((centre.z - radius) / cellSize);
@@ -113,18 +116,17 @@ void FastRepulsion::queryInto(const geo::Vertex& centre, double radius,
     if (std::isnan(widthX + widthY + widthZ)) {
         // A centre or radius that is not a number has no cell range: answer with the cell
         // such a floater is filed in.
-        appendCell(cellIndex(centre), out);
+        visit(cellIndex(centre));
         return;
     }
     const double span = std::max(widthX, std::max(widthY, widthZ)) + 1.0;
     if (span < 1.0) return;  // a negative radius reaches no cell
     if (span == 1.0) {
-        appendCell(indexOf(wrapCell(loX), wrapCell(loY), wrapCell(loZ)), out);
+        visit(indexOf(wrapCell(loX), wrapCell(loY), wrapCell(loZ)));
         return;
     }
     if (span > static_cast<double>(mask + 1)) {
-        for (std::size_t index = 0; index < cells.size(); ++index)
-            appendCell(static_cast<int>(index), out);
+        for (std::size_t index = 0; index < cells.size(); ++index) visit(static_cast<int>(index));
         return;
     }
 
@@ -155,10 +157,44 @@ void FastRepulsion::queryInto(const geo::Vertex& centre, double radius,
             const int iy = (baseY + j) & mask;
             for (int k = 0; k <= nz; ++k) {
                 const double dz = faceDistance(loZ + k, cz, centre.z);
-                if (dz * dz < rem) appendCell(indexOf(ix, iy, (baseZ + k) & mask), out);
+                if (dz * dz < rem) visit(indexOf(ix, iy, (baseZ + k) & mask));
             }
         }
     }
+}
+
+void FastRepulsion::queryInto(const geo::Vertex& centre, double radius,
+                              std::vector<Particle*>& out) const {
+    visitCells(centre, radius, [this, &out](int index) { appendCell(index, out); });
+}
+
+void FastRepulsion::pack() {
+    // Both buffers keep their capacity, so packing a sample of steady size allocates nothing.
+    cellStart.resize(cells.size() + 1);
+    packed.clear();
+    for (std::size_t index = 0; index < cells.size(); ++index) {
+        cellStart[index] = static_cast<int>(packed.size());
+        for (const Particle* p = cells[index]; p; p = p->nextInCell)
+            packed.push_back({p->position, p->radius, p});
+    }
+    cellStart[cells.size()] = static_cast<int>(packed.size());
+    packedValid = true;
+}
+
+void FastRepulsion::queryPacked(const geo::Vertex& centre, double radius,
+                                std::vector<PackedRun>& out) {
+    if (!packedValid) pack();
+    const PackedFloater* base = packed.data();
+    visitCells(centre, radius, [this, base, &out](int index) {
+        const PackedFloater* begin = base + cellStart[index];
+        const PackedFloater* end = base + cellStart[index + 1];
+        if (begin == end) return;
+        // Cells adjacent in index order are adjacent in the copy: one run serves both.
+        if (!out.empty() && out.back().end == begin)
+            out.back().end = end;
+        else
+            out.push_back({begin, end});
+    });
 }
 
 ParticleList* FastRepulsion::query(const geo::Vertex& centre, double radius) const {
@@ -215,6 +251,7 @@ void FastRepulsion::rebuild(int newLevel, double domainSize) {
     }
     count = 0;
     cellSize = newCellSize;
+    packedValid = false;
     while (gathered) {
         Particle* p = gathered;
         gathered = p->nextInCell;

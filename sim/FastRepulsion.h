@@ -27,6 +27,27 @@ public:
     ParticleList* query(const geo::Vertex& centre, double radius) const;
     // The same floaters in the same order, appended to `out` without allocating a list.
     void queryInto(const geo::Vertex& centre, double radius, std::vector<Particle*>& out) const;
+
+    // A filed floater as the packed copy holds it.
+    struct PackedFloater {
+        geo::Vertex position;
+        double radius;
+        const Particle* particle;
+    };
+    // Consecutive floaters of the packed copy: one or more whole cells, in chain order.
+    struct PackedRun {
+        const PackedFloater* begin;
+        const PackedFloater* end;
+    };
+    // Copies the position and radius of every filed floater into one array, cell by cell
+    // in index order and each cell in chain order, so that a pass which changes no
+    // position or radius can query without following chains. Any insert, remove, move or
+    // rebuild, and any change of a radius, leaves the copy stale until the next `pack`.
+    void pack();
+    // Exactly the floaters, in exactly the order, that `queryInto` gives, as runs of the
+    // packed copy, appended to `out`. Packs first when the chains changed since the last
+    // `pack`; the radii are those of that pack. The runs are valid until the next pack.
+    void queryPacked(const geo::Vertex& centre, double radius, std::vector<PackedRun>& out);
     void adapt(double domainSize, double range);
     void rebuild(int newLevel, double domainSize);
 
@@ -53,10 +74,18 @@ private:
     // Takes `particle` out of the chain of `index`; false, chain untouched, if not there.
     bool unlink(int index, Particle* particle);
     void appendCell(int index, std::vector<Particle*>& out) const;
+    // Calls `visit` with the index of every cell the sphere may reach, in query order.
+    template <typename Visit>
+    void visitCells(const geo::Vertex& centre, double radius, Visit visit) const;
 
     std::vector<Particle*> cells;
     int level;
     int mask;
     double cellSize;
     int count = 0;
+    // The packed copy: the floaters of cell c are packed[cellStart[c]] up to, not
+    // including, packed[cellStart[c + 1]]. Buffers are kept from pack to pack.
+    std::vector<PackedFloater> packed;
+    std::vector<int> cellStart;
+    bool packedValid = false;  // false after any change to the chains or the cells
 };

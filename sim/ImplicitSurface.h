@@ -75,8 +75,9 @@ public:
     ParticleList particles{false};         // every floater; removing one deletes it
     ParticleList controlParticles{false};  // user-held copies in state 2
     VessikList blobs;
-    // Neighbours of the floater being evaluated, in query order; only during computeForces.
-    std::vector<Particle*> neighbours;
+    // Neighbours of the floater being evaluated, in query order, as runs of the grid's
+    // packed copy of positions and radii; only during computeForces.
+    std::vector<FastRepulsion::PackedRun> neighbours;
     FastRepulsion grid{5, 1000.0};
     Reconstruct reconstruct;
 

@@ -21,6 +21,22 @@ std::vector<Particle*> queried(const FastRepulsion& grid, const geo::Vertex& cen
     return out;
 }
 
+// The floaters of a packed query, in run order.
+std::vector<const Particle*> packedQueried(FastRepulsion& grid, const geo::Vertex& centre,
+                                           double radius) {
+    std::vector<FastRepulsion::PackedRun> runs;
+    grid.queryPacked(centre, radius, runs);
+    std::vector<const Particle*> out;
+    for (const FastRepulsion::PackedRun& run : runs)
+        for (const FastRepulsion::PackedFloater* f = run.begin; f != run.end; ++f)
+            out.push_back(f->particle);
+    return out;
+}
+
+std::vector<const Particle*> constVector(const std::vector<Particle*>& v) {
+    return std::vector<const Particle*>(v.begin(), v.end());
+}
+
 std::vector<Particle*> asVector(ParticleList& list) {
     std::vector<Particle*> out;
     for (Particle* p = list.first(); p; p = list.next()) out.push_back(p);
@@ -150,6 +166,82 @@ TEST(FastRepulsion, QueryIntoMatchesQuery) {
         out.erase(out.begin());
         EXPECT_EQ(out, asVector(*list));
     }
+}
+
+// The packed query is the chain query read from a copy: the same floaters in the same
+// order, whatever the cells wrap or the radius, with the positions and radii at packing.
+TEST(FastRepulsion, PackedQueryMatchesTheChainsExactly) {
+    FastRepulsion grid(3, 100.0);  // 8 cells per axis: the cloud below wraps around
+    ParticleList floaters(false);
+    std::mt19937 rng(31);
+    std::uniform_real_distribution<double> u(-150.0, 150.0);
+    std::uniform_real_distribution<double> r(0.0, 40.0);
+    for (int i = 0; i < 1200; ++i) {
+        Particle* p = floaters.createParticle({u(rng), u(rng), u(rng)}, r(rng));
+        grid.insert(p);
+    }
+    grid.pack();
+    for (int trial = 0; trial < 300; ++trial) {
+        const geo::Vertex centre(u(rng), u(rng), u(rng));
+        const double radius = trial < 250 ? r(rng) : 30.0 * r(rng);  // some reach every cell
+        std::vector<FastRepulsion::PackedRun> runs;
+        grid.queryPacked(centre, radius, runs);
+        std::vector<const Particle*> fromRuns;
+        for (const FastRepulsion::PackedRun& run : runs) {
+            ASSERT_LT(run.begin, run.end);  // no empty runs
+            for (const FastRepulsion::PackedFloater* f = run.begin; f != run.end; ++f) {
+                EXPECT_EQ(f->position, f->particle->position);
+                EXPECT_EQ(f->radius, f->particle->radius);
+                fromRuns.push_back(f->particle);
+            }
+        }
+        ASSERT_EQ(fromRuns, constVector(queried(grid, centre, radius))) << trial;
+    }
+    // Centres and radii that are no numbers answer like the chains do.
+    for (double bad : {std::nan(""), inf, -inf}) {
+        EXPECT_EQ(packedQueried(grid, {bad, 1, 2}, 10.0),
+                  constVector(queried(grid, {bad, 1, 2}, 10.0)));
+        EXPECT_EQ(packedQueried(grid, {1, 2, 3}, bad), constVector(queried(grid, {1, 2, 3}, bad)));
+    }
+    for (double negative : {-1.0, -30.0})
+        EXPECT_EQ(packedQueried(grid, {1, 2, 3}, negative),
+                  constVector(queried(grid, {1, 2, 3}, negative)));
+}
+
+// Any change to the chains or cells makes the copy stale; the next packed query repacks.
+// A radius changes behind the grid's back, so only an explicit pack picks it up.
+TEST(FastRepulsion, PackedQueryFollowsMovesInsertsAndRebuilds) {
+    FastRepulsion grid(2, 40.0);  // cells of 10
+    ParticleList floaters(false);
+    Particle* a = floaters.createParticle({1, 1, 1}, 1.0);
+    Particle* b = floaters.createParticle({2, 2, 2}, 1.0);
+    grid.insert(a);
+    grid.insert(b);
+    grid.pack();
+    EXPECT_EQ(packedQueried(grid, {1, 1, 1}, 0.5), (std::vector<const Particle*>{b, a}));
+    grid.move(a, {10, 0, 0});  // into the next cell along x
+    EXPECT_EQ(packedQueried(grid, {1, 1, 1}, 0.5), (std::vector<const Particle*>{b}));
+    grid.move(b, {0.5, 0, 0});  // within its cell: the copy must show the new position
+    std::vector<FastRepulsion::PackedRun> runs;
+    grid.queryPacked({2.5, 2, 2}, 0.1, runs);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].begin->position, geo::Vertex(2.5, 2, 2));
+    Particle* c = floaters.createParticle({3, 3, 3}, 1.0);
+    grid.insert(c);
+    EXPECT_EQ(packedQueried(grid, {1, 1, 1}, 0.5), (std::vector<const Particle*>{c, b}));
+    ASSERT_TRUE(grid.remove(b));
+    EXPECT_EQ(packedQueried(grid, {1, 1, 1}, 0.5), (std::vector<const Particle*>{c}));
+    grid.rebuild(0, 40.0);  // one cell holding all
+    EXPECT_EQ(packedQueried(grid, {1, 1, 1}, 0.5), constVector(queried(grid, {1, 1, 1}, 0.5)));
+    c->radius = 7.0;
+    runs.clear();
+    grid.queryPacked({3, 3, 3}, 0.5, runs);
+    EXPECT_EQ(runs[0].begin->radius, 1.0);  // packed before the change
+    grid.pack();
+    runs.clear();
+    grid.queryPacked({3, 3, 3}, 0.5, runs);
+    EXPECT_EQ(runs[0].begin->particle, c);
+    EXPECT_EQ(runs[0].begin->radius, 7.0);
 }
 
 // Every floater within the radius is found, each at most once, whole cells only.
