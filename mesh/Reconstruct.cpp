@@ -379,7 +379,7 @@ void Reconstruct::addTriangle(ReconNode* a, ReconNode* b, ReconNode* c) {
     const geo::Vertex k = (a->position - b->position).cross(a->position - c->position);
     ReconNode* second = b;
     ReconNode* third = c;
-    if (k.dot(m) < 0.0) std::swap(second, third);
+    if (!(k.dot(m) >= 0.0)) std::swap(second, third);
     *newTriangle() = geo::Triangle{a->position, second->position, third->position,
                                    a->normal,   second->normal,   third->normal};
     triangleNodes_.push_back({a->order, second->order, third->order});

@@ -85,6 +85,9 @@ void ImplicitSurface::controlPopulation() {
             // that a chain may still reach.
             return true;
         }
+        // A removed floater leaves the stable count too, as a split one does; otherwise
+        // the count could exceed the floaters left and hand off a half-emptied sample.
+        if (remove && p->state == Particle::Stable) --stableCount;
         return !remove;
     });
 

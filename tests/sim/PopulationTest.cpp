@@ -129,16 +129,41 @@ TEST_F(Population, FissionSplitsIntoTwoHalvesAndForgetsTheirStability) {
     EXPECT_TRUE(system.grid.holdsExactly(system.particles));
 }
 
+// A held particle among the floaters is neither removed (far off the surface, after
+// settling), nor split (far above sigma max), nor put to the death test (no draw).
 TEST_F(Population, ControlParticlesAreNeverRemovedOrSplit) {
-    Particle* held = new Particle;
-    held->position = {50, 0, 0};
-    held->radius = 20.0;
+    Particle* held = floaterAt({50, 0, 0}, 20.0);
     held->state = Particle::Control;
-    system.addControlParticle(held);
     system.settling = false;
+    std::minstd_rand untouched(7);
+    system.seedRandom(7);
     system.controlPopulation();
-    EXPECT_EQ(system.controlParticles.size(), 1);
-    EXPECT_EQ(system.particles.size(), 0);
+    ASSERT_EQ(system.particles.size(), 1);
+    EXPECT_EQ(system.particles.first(), held);
+    EXPECT_EQ(held->radius, 20.0);
+    EXPECT_EQ(system.randomBelow(1000001), static_cast<int>(untouched() % 1000001u));
+}
+
+// Removal boundaries once settled: just inside |F| <= 0.01 survives to the death test,
+// just beyond it or a radius of 0 is removed, and removed stable floaters leave the count.
+TEST_F(Population, RemovalBoundariesAndStableCount) {
+    system.settling = false;
+    // On the x axis F = T - exp(-x^2 / 900); solve for F = 0.0099 and F = 0.0101.
+    auto at = [](double f) { return 30.0 * std::sqrt(-std::log(defaultIsoValue - f)); };
+    Particle* onEdge = floaterAt({at(0.0099), 0, 0}, 5.0);
+    Particle* off = floaterAt({0, 0, at(0.0101)}, 5.0);
+    Particle* flat = floaterAt({0, 30, 0}, 0.0);
+    ASSERT_LE(system.fieldValue(onEdge->position), 0.01);
+    ASSERT_GT(system.fieldValue(off->position), 0.01);
+    flat->state = Particle::Stable;
+    off->state = Particle::Stable;
+    onEdge->state = Particle::Stable;
+    system.stableCount = 3;
+    system.controlPopulation();
+    ASSERT_EQ(system.particles.size(), 1);
+    EXPECT_EQ(system.particles.first(), onEdge);
+    EXPECT_EQ(system.stableCount, 1);
+    EXPECT_TRUE(system.grid.holdsExactly(system.particles));
 }
 
 // The ceiling stops fission however large the floaters still are.
