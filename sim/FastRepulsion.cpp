@@ -116,17 +116,19 @@ void FastRepulsion::visitCells(const geo::Vertex& centre, double radius, Visit v
     if (std::isnan(widthX + widthY + widthZ)) {
         // A centre or radius that is not a number has no cell range: answer with the cell
         // such a floater is filed in.
-        visit(cellIndex(centre));
+        const int index = cellIndex(centre);
+        visit(index, index);
         return;
     }
     const double span = std::max(widthX, std::max(widthY, widthZ)) + 1.0;
     if (span < 1.0) return;  // a negative radius reaches no cell
     if (span == 1.0) {
-        visit(indexOf(wrapCell(loX), wrapCell(loY), wrapCell(loZ)));
+        const int index = indexOf(wrapCell(loX), wrapCell(loY), wrapCell(loZ));
+        visit(index, index);
         return;
     }
     if (span > static_cast<double>(mask + 1)) {
-        for (std::size_t index = 0; index < cells.size(); ++index) visit(static_cast<int>(index));
+        visit(0, static_cast<int>(cells.size()) - 1);
         return;
     }
 
@@ -155,17 +157,30 @@ void FastRepulsion::visitCells(const geo::Vertex& centre, double radius, Visit v
             const double rem = r2 - dx * dx - dy * dy;
             if (!(rem >= 0.0)) continue;
             const int iy = (baseY + j) & mask;
+            // Cells of one row that follow each other in z are consecutive in index; they
+            // are handed over together, split only where z wraps around.
+            int first = -1, last = -1;
             for (int k = 0; k <= nz; ++k) {
                 const double dz = faceDistance(loZ + k, cz, centre.z);
-                if (dz * dz < rem) visit(indexOf(ix, iy, (baseZ + k) & mask));
+                if (!(dz * dz < rem)) continue;
+                const int index = indexOf(ix, iy, (baseZ + k) & mask);
+                if (first >= 0 && index == last + 1) {
+                    last = index;
+                    continue;
+                }
+                if (first >= 0) visit(first, last);
+                first = last = index;
             }
+            if (first >= 0) visit(first, last);
         }
     }
 }
 
 void FastRepulsion::queryInto(const geo::Vertex& centre, double radius,
                               std::vector<Particle*>& out) const {
-    visitCells(centre, radius, [this, &out](int index) { appendCell(index, out); });
+    visitCells(centre, radius, [this, &out](int first, int last) {
+        for (int index = first; index <= last; ++index) appendCell(index, out);
+    });
 }
 
 void FastRepulsion::pack() {
@@ -174,7 +189,7 @@ void FastRepulsion::pack() {
     packed.clear();
     for (std::size_t index = 0; index < cells.size(); ++index) {
         cellStart[index] = static_cast<int>(packed.size());
-        for (const Particle* p = cells[index]; p; p = p->nextInCell)
+        for (Particle* p = cells[index]; p; p = p->nextInCell)
             packed.push_back({p->position, p->radius, p});
     }
     cellStart[cells.size()] = static_cast<int>(packed.size());
@@ -185,15 +200,16 @@ void FastRepulsion::queryPacked(const geo::Vertex& centre, double radius,
                                 std::vector<PackedRun>& out) {
     if (!packedValid) pack();
     const PackedFloater* base = packed.data();
-    visitCells(centre, radius, [this, base, &out](int index) {
-        const PackedFloater* begin = base + cellStart[index];
-        const PackedFloater* end = base + cellStart[index + 1];
+    visitCells(centre, radius, [this, base, &out](int first, int last) {
+        const PackedFloater* begin = base + cellStart[first];
+        const PackedFloater* end = base + cellStart[last + 1];
         if (begin == end) return;
         // Cells adjacent in index order are adjacent in the copy: one run serves both.
-        if (!out.empty() && out.back().end == begin)
-            out.back().end = end;
-        else
-            out.push_back({begin, end});
+        if (out.empty() || out.back().end != begin) {
+            out.emplace_back();
+            out.back().begin = begin;
+        }
+        out.back().end = end;
     });
 }
 

@@ -32,7 +32,7 @@ public:
     struct PackedFloater {
         geo::Vertex position;
         double radius;
-        const Particle* particle;
+        Particle* particle;
     };
     // Consecutive floaters of the packed copy: one or more whole cells, in chain order.
     struct PackedRun {
@@ -48,6 +48,8 @@ public:
     // packed copy, appended to `out`. Packs first when the chains changed since the last
     // `pack`; the radii are those of that pack. The runs are valid until the next pack.
     void queryPacked(const geo::Vertex& centre, double radius, std::vector<PackedRun>& out);
+    // Every floater of the last pack, cell by cell in index order.
+    PackedRun packedFloaters() const { return {packed.data(), packed.data() + packed.size()}; }
     void adapt(double domainSize, double range);
     void rebuild(int newLevel, double domainSize);
 
@@ -74,7 +76,8 @@ private:
     // Takes `particle` out of the chain of `index`; false, chain untouched, if not there.
     bool unlink(int index, Particle* particle);
     void appendCell(int index, std::vector<Particle*>& out) const;
-    // Calls `visit` with the index of every cell the sphere may reach, in query order.
+    // Calls `visit` (first, last) for every cell the sphere may reach, in query order;
+    // each call hands over the cells with the consecutive indices first to last.
     template <typename Visit>
     void visitCells(const geo::Vertex& centre, double radius, Visit visit) const;
 
