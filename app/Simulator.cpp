@@ -1,11 +1,8 @@
 #include "app/Simulator.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "model/BlobFile.h"
-#include "model/SafeWrite.h"
 #include "sim/FloaterFile.h"
 #include "sim/ImplicitSurface.h"
 #include "sim/Particle.h"
@@ -17,7 +14,6 @@ bool handedOff = false;
 
 namespace {
 
-constexpr const char* defaultBlobFile = "blobs.dat";
 constexpr std::uint16_t windowWidth = 800;
 constexpr std::uint16_t windowHeight = 600;
 constexpr std::uint16_t windowBits = 32;
@@ -126,25 +122,10 @@ bool Simulator::writeFloaterFile(const char* fileName) {
 }
 
 bool Simulator::writeBlobFile(const char* fileName) {
-    const std::string target = fileName != nullptr ? fileName : defaultBlobFile;
-    bool incomplete = false;
-    for (void* system = systems->first(); system != nullptr; system = systems->next()) {
-        if (static_cast<ImplicitSurface*>(system)->blobFileIncomplete) incomplete = true;
-    }
-    // The model lacks part of the file it was read from: replacing that file would lose
-    // the user's blobs, so it is kept under another name first.
-    std::error_code sameFileError;
-    if (incomplete && !blobFileName.empty() &&
-        std::filesystem::equivalent(blobFileName, target, sameFileError) &&
-        keepAside(target).empty()) {
-        std::fprintf(stderr,
-                     "dazirudo: %s was not fully read and could not be moved aside; "
-                     "not replaced\n",
-                     target.c_str());
-        return false;
-    }
+    // The core writer keeps a blob file the model does not fully hold aside before
+    // replacing it, for every program alike.
     std::string error;
-    if (::writeBlobFile(*systems, target.c_str(), &error)) return true;
+    if (::writeBlobFile(*systems, fileName, &error)) return true;
     std::fprintf(stderr, "dazirudo: %s\n", error.c_str());
     return false;
 }

@@ -79,7 +79,11 @@ bool ImplicitSurface::parseBlobLine(const char* line, double& radius,
 
     if (values.empty() || (values.size() - 1) % 3 != 0) return false;
     // A radius or a coordinate the field cannot use would make it NaN or divide by zero.
-    if (!VessikObj::usableRadius(values[0])) return false;
+    // So would a radius too small for five decimals: it is written as 0.00000, and the
+    // written file would lose the blob when read back.
+    if (!VessikObj::usableRadius(values[0]) ||
+        !VessikObj::usableRadius(std::strtod(fixed(values[0]).c_str(), nullptr)))
+        return false;
     for (std::size_t i = 1; i < values.size(); ++i)
         if (!std::isfinite(values[i])) return false;
 
@@ -91,12 +95,15 @@ bool ImplicitSurface::parseBlobLine(const char* line, double& radius,
 
 bool ImplicitSurface::readBlobFile(const char* fileName) {
     if (!fileName) return false;
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(fileName, ec);
+    blobFilePath = ec ? std::string(fileName) : absolute.string();
+    blobFileIncomplete = false;
     std::vector<geo::Vertex> points;
     std::FILE* file = std::fopen(fileName, "rt");
     if (!file) {
         // A file that is there but cannot be opened is a model we do not hold: it must
         // not be replaced at exit by the default blob.
-        std::error_code ec;
         if (std::filesystem::exists(fileName, ec)) blobFileIncomplete = true;
         return false;
     }
@@ -149,9 +156,28 @@ std::string blobFileText(geo::QList& systems) {
 }
 
 bool writeBlobFile(geo::QList& systems, const char* fileName, std::string* error) {
+    const std::string path = fileName ? fileName : "blobs.dat";
+    // A file some system read only in part holds blobs the model lacks: it is moved aside
+    // before being replaced, or not replaced at all. Once aside, it is safe for good.
+    std::vector<ImplicitSurface*> readInPart;
+    for (int i = 0; i < systems.count(); ++i) {
+        ImplicitSurface* system = static_cast<ImplicitSurface*>(systems.at(i));
+        std::error_code ec;
+        if (system->blobFileIncomplete && !system->blobFilePath.empty() &&
+            std::filesystem::equivalent(system->blobFilePath, path, ec))
+            readInPart.push_back(system);
+    }
+    if (!readInPart.empty()) {
+        if (keepAside(path).empty()) {
+            if (error)
+                *error = path + ": was not fully read and could not be moved aside; not replaced";
+            return false;
+        }
+        for (ImplicitSurface* system : readInPart) system->blobFileIncomplete = false;
+    }
     const std::string text = blobFileText(systems);
     return writeFileSafely(
-        fileName ? fileName : "blobs.dat",
+        path,
         [&text](std::FILE* file) {
             return std::fwrite(text.data(), 1, text.size(), file) == text.size();
         },

@@ -14,7 +14,10 @@ class ImplicitSurface;
 std::string blobFileText(geo::QList& systems);
 
 // Writes blobFileText(systems) in text mode to `fileName`, or "blobs.dat" when null, through
-// a temporary file so that a failed write leaves any old file intact. False, with `error`
-// set, when the file could not be written.
+// a temporary file so that a failed write leaves any old file intact. When the target is
+// the file a system of the list read only in part (ImplicitSurface::blobFileIncomplete),
+// that file is first renamed aside with keepAside ("<name>.unread"), and the system's flag
+// cleared; if it cannot be moved, nothing is written. False, with `error` set, when the file
+// could not be written.
 bool writeBlobFile(geo::QList& systems, const char* fileName = nullptr,
                    std::string* error = nullptr);
