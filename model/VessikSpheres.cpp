@@ -24,14 +24,18 @@ double VessikSpheres::fieldValue(const geo::Vertex& x) {
 geo::Vertex VessikSpheres::fieldGradient(const geo::Vertex& x) {
     geo::Vertex g;
     for (VessikObj* blob = blobs.first(); blob; blob = blobs.next()) {
-        const double w = contribution(x, blob) / blob->radiusPower(2);
-        g += (x - blob->centre()) * w;
+        const double f = contribution(x, blob);
+        // A blob too far away to contribute adds nothing, also when x - c overflowed (the
+        // product inf * 0 would be NaN).
+        if (f == 0.0) continue;
+        g += (x - blob->centre()) * (f / blob->radiusPower(2));
     }
     return 2.0 * g;
 }
 
 geo::Vertex VessikSpheres::blobGradient(const geo::Vertex& x, VessikObj* blob) {
     const double f = contribution(x, blob);
+    if (f == 0.0) return geo::Vertex();  // as in fieldGradient: no NaN from an overflowed x - c
     return (f * -2.0 / blob->radiusPower(2)) * (x - blob->centre());
 }
 
