@@ -60,12 +60,18 @@ int VessikSpheres::parameterCount() {
 
 // A radius the field cannot use (zero, negative, not finite, or with R^2 zero or infinite)
 // is refused with null, so no blob in the model can make the field divide by zero.
+// A blob added or removed moves the surface away from floaters that sat on it: the
+// system settles again, so that population control does not remove all of them at once
+// (after which no floater could ever come back) but lets the constraint carry them over.
 VessikObj* ImplicitSurface::addBlob(double radius) {
     if (!VessikObj::usableRadius(radius)) return nullptr;
+    settling = true;
     return blobs.add(radius);
 }
 
 bool ImplicitSurface::removeBlob(VessikObj* blob) {
     if (blobs.count() == 1) return false;
-    return blobs.remove(blob);
+    const bool removed = blobs.remove(blob);
+    if (removed) settling = true;
+    return removed;
 }
