@@ -33,6 +33,17 @@ int wheelZoom(std::uint16_t word) {
     return word >= 0x8000 ? -wheelStep : wheelStep;
 }
 
+DeviceCursor cursorToDevice(int x, int y, const double viewport[4]) {
+    DeviceCursor cursor;
+    cursor.x = ((x - viewport[0]) - 0.5 * viewport[2]) * 2.0 / viewport[2];
+    cursor.y = ((y - viewport[1]) - 0.5 * viewport[3]) * (-2.0) / viewport[3];
+    return cursor;
+}
+
+int windowRowFromCursor(int viewportHeight, int y) {
+    return viewportHeight - (y + 1);
+}
+
 void Simulator::mouseButton(int button, bool down) {
     if (button < 0 || button > 1) return;
     buttons[button] = down;
@@ -92,9 +103,8 @@ void Simulator::pickParticle(int x, int y) {
         picked = nullptr;
         return;
     }
-    const double cx = ((x - viewport[0]) - 0.5 * viewport[2]) * 2.0 / viewport[2];
-    const double cy = ((y - viewport[1]) - 0.5 * viewport[3]) * (-2.0) / viewport[3];
-    pickAmong(transform, cx, cy);
+    const DeviceCursor cursor = cursorToDevice(x, y, viewport);
+    pickAmong(transform, cursor.x, cursor.y);
 }
 
 void Simulator::pickAmong(const double m[16], double cx, double cy) {
@@ -105,14 +115,16 @@ void Simulator::pickAmong(const double m[16], double cx, double cy) {
         for (Particle* p = system->particles.first(); p != nullptr; p = system->particles.next()) {
             const geo::Vertex& v = p->position;
             const double w = m[3] * v.x + m[7] * v.y + m[11] * v.z + m[15];
-            // Behind the eye (or in its plane) nothing can be under the cursor; the
-            // divide would mirror such a floater onto the screen.
-            if (!(w > 0.0)) continue;
             const double x = (m[0] * v.x + m[4] * v.y + m[8] * v.z + m[12]) / w;
             const double y = (m[1] * v.x + m[5] * v.y + m[9] * v.z + m[13]) / w;
             const double z = (m[2] * v.x + m[6] * v.y + m[10] * v.z + m[14]) / w;
-            // Nearest in depth among those near the cursor; the first wins a tie.
-            if ((x - cx) * (x - cx) + (y - cy) * (y - cy) < pickRadius * pickRadius &&
+            // Nearest in depth among those near the cursor; the first wins a tie. Only a
+            // floater inside the view volume, -1 <= z < pickDepth <= 1, can be seen and
+            // picked: under the perspective projection one between the eye and the near
+            // plane gets a depth below -1, and one behind the eye a depth above 1. In the
+            // eye plane (w = 0) the divide gives an infinite or undefined depth, which
+            // fails the comparisons too.
+            if ((x - cx) * (x - cx) + (y - cy) * (y - cy) < pickRadius * pickRadius && z >= -1.0 &&
                 z < pickDepth) {
                 picked = p;
                 pickedSystem = system;

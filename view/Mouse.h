@@ -18,3 +18,16 @@ int wheelZoom(std::uint16_t word);
 
 // Pick radius around the cursor, in normalised device units.
 constexpr double pickRadius = 0.05;
+
+// A cursor position in normalised device coordinates: -1 to 1 across the viewport, y up.
+struct DeviceCursor {
+    double x = 0.0, y = 0.0;
+};
+
+// The cursor at client pixel (x, y), rows growing downward, in normalised device
+// coordinates of `viewport` (x0, y0, width, height, as GL reports it).
+DeviceCursor cursorToDevice(int x, int y, const double viewport[4]);
+
+// The GL window row, counted upward from the bottom, of client pixel row `y`, counted
+// downward from the top, in a viewport `viewportHeight` rows high at the window's origin.
+int windowRowFromCursor(int viewportHeight, int y);

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "view/GL.h"
+#include "view/Mouse.h"
 
 namespace {
 
@@ -247,8 +248,9 @@ bool Visualize::unprojectAtDepth(const geo::Vertex& point, int x, int y, geo::Ve
     }
     // Window rows count upward in GL, downward in the mouse position.
     GLdouble ox, oy, oz;
-    if (gluUnProject(static_cast<GLdouble>(x), static_cast<GLdouble>(viewport[3] - (y + 1)), wz,
-                     modelView, projection, viewport, &ox, &oy, &oz) == GL_FALSE) {
+    if (gluUnProject(static_cast<GLdouble>(x),
+                     static_cast<GLdouble>(windowRowFromCursor(viewport[3], y)), wz, modelView,
+                     projection, viewport, &ox, &oy, &oz) == GL_FALSE) {
         return false;
     }
     moved = geo::Vertex(ox, oy, oz);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "app/Simulator.h"
 #include "model/VessikSpheres.h"
 #include "view/Mouse.h"
@@ -190,7 +192,7 @@ TEST_F(MouseFixture, PickRadiusIsStrictAndTiesGoToTheFirst) {
     EXPECT_EQ(app.picked, first);
 }
 
-TEST_F(MouseFixture, PickIgnoresFarPlaneBehindEyeAndControlParticles) {
+TEST_F(MouseFixture, PickIgnoresTheFarPlaneAndControlParticles) {
     ParticleList& list = system->particles;
     list.clear();
     list.createParticle({0.0, 0.0, 1.0}, 1.0);  // depth 1.0 is not nearer than the start
@@ -199,13 +201,101 @@ TEST_F(MouseFixture, PickIgnoresFarPlaneBehindEyeAndControlParticles) {
     system->addControlParticle(control);
     app.pickAmong(identity, 0.0, 0.0);
     EXPECT_EQ(app.picked, nullptr);
+}
 
-    // w = -1: behind the eye, mirrored onto the cursor by the divide.
-    double behind[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1};
+TEST_F(MouseFixture, PickTakesTheNearPlaneButNothingNearerThanIt) {
+    // Depth -1 is the near plane itself, still inside the view volume; anything nearer
+    // is clipped away and must not win with its smaller depth.
+    ParticleList& list = system->particles;
     list.clear();
-    list.createParticle({0.0, 0.0, 0.5}, 1.0);
-    app.pickAmong(behind, 0.0, 0.0);
+    list.createParticle({0.0, 0.0, -1.0000001}, 1.0);
+    Particle* onNearPlane = list.createParticle({0.01, 0.0, -1.0}, 1.0);
+    app.pickAmong(identity, 0.0, 0.0);
+    EXPECT_EQ(app.picked, onNearPlane);
+    EXPECT_DOUBLE_EQ(app.pickDepth, -1.0);
+}
+
+namespace {
+
+// The projection the view sets (45 degrees vertically, aspect 800 / 600, near 0.1, far
+// 1000) after an identity camera: the eye at the origin looking down -z. Column-major.
+// Depth of an eye-space z: (a z + b) / -z with a = -(far + near) / (far - near) and
+// b = -2 far near / (far - near).
+void viewProjection(double m[16]) {
+    const double nearPlane = 0.1;
+    const double farPlane = 1000.0;
+    const double f = 1.0 / std::tan(45.0 / 2.0 * 3.14159265358979323846 / 180.0);
+    for (int i = 0; i < 16; ++i) m[i] = 0.0;
+    m[0] = f / (800.0 / 600.0);
+    m[5] = f;
+    m[10] = -(farPlane + nearPlane) / (farPlane - nearPlane);
+    m[11] = -1.0;
+    m[14] = -2.0 * farPlane * nearPlane / (farPlane - nearPlane);
+}
+
+}  // namespace
+
+TEST_F(MouseFixture, PickSeesOnlyTheViewVolumeOfARealProjection) {
+    double m[16];
+    viewProjection(m);
+    ParticleList& list = system->particles;
+    list.clear();
+    // All on the line of sight through the centre of the screen. At z = -0.05, between
+    // the eye and the near plane, the depth is (0.05 * 1000.1 - 200) / 999.9 / 0.05 =
+    // -3.0002: nearest of all, but clipped and invisible.
+    list.createParticle({0.0, 0.0, -0.05}, 1.0);
+    // Behind the eye, z = 5: depth (-5 * 1000.1 - 200) / 999.9 / -5 = 1.0402, beyond the
+    // far plane's 1, so it loses to the start depth.
+    list.createParticle({0.0, 0.0, 5.0}, 1.0);
+    // In the eye plane, w = 0.
+    list.createParticle({0.0, 0.0, 0.0}, 1.0);
+    app.pickAmong(m, 0.0, 0.0);
     EXPECT_EQ(app.picked, nullptr);
+
+    // At z = -10, inside the view: depth (10 * 1000.1 - 200) / 999.9 / 10 = 0.980198.
+    Particle* seen = list.createParticle({0.0, 0.0, -10.0}, 1.0);
+    app.pickAmong(m, 0.0, 0.0);
+    EXPECT_EQ(app.picked, seen);
+    EXPECT_NEAR(app.pickDepth, 9801.0 / 9999.0, 1e-12);
+}
+
+TEST(MouseRules, CursorBecomesNormalisedDeviceCoordinates) {
+    const double window[4] = {0.0, 0.0, 800.0, 600.0};
+    // (600, 150): a quarter of the width right of the centre, a quarter of the height
+    // above it (rows grow downward, device y upward).
+    DeviceCursor c = cursorToDevice(600, 150, window);
+    EXPECT_DOUBLE_EQ(c.x, 0.5);
+    EXPECT_DOUBLE_EQ(c.y, 0.5);
+    c = cursorToDevice(0, 0, window);  // top-left pixel
+    EXPECT_DOUBLE_EQ(c.x, -1.0);
+    EXPECT_DOUBLE_EQ(c.y, 1.0);
+    c = cursorToDevice(400, 300, window);
+    EXPECT_DOUBLE_EQ(c.x, 0.0);
+    EXPECT_DOUBLE_EQ(c.y, 0.0);
+
+    // A viewport 400 by 200 at (100, 50): its origin is subtracted first, so (100, 50) is
+    // its top-left corner, (300, 150) its centre, (500, 250) its bottom-right corner.
+    const double inner[4] = {100.0, 50.0, 400.0, 200.0};
+    c = cursorToDevice(100, 50, inner);
+    EXPECT_DOUBLE_EQ(c.x, -1.0);
+    EXPECT_DOUBLE_EQ(c.y, 1.0);
+    c = cursorToDevice(300, 150, inner);
+    EXPECT_DOUBLE_EQ(c.x, 0.0);
+    EXPECT_DOUBLE_EQ(c.y, 0.0);
+    c = cursorToDevice(500, 250, inner);
+    EXPECT_DOUBLE_EQ(c.x, 1.0);
+    EXPECT_DOUBLE_EQ(c.y, -1.0);
+    c = cursorToDevice(150, 100, inner);  // x: (50 - 200) / 200, y: (50 - 100) / -100
+    EXPECT_DOUBLE_EQ(c.x, -0.75);
+    EXPECT_DOUBLE_EQ(c.y, 0.5);
+}
+
+TEST(MouseRules, CursorRowFlipsToAWindowRowFromTheBottom) {
+    // 600 rows: the top row 0 is GL row 599, the bottom row 599 is GL row 0.
+    EXPECT_EQ(windowRowFromCursor(600, 0), 599);
+    EXPECT_EQ(windowRowFromCursor(600, 599), 0);
+    EXPECT_EQ(windowRowFromCursor(600, 150), 449);
+    EXPECT_EQ(windowRowFromCursor(1, 0), 0);  // the one row of a minimised client area
 }
 
 TEST_F(MouseFixture, PickWithoutAWindowFindsNothing) {
