@@ -3,6 +3,7 @@
 #include "app/Simulator.h"
 #include "view/GL.h"
 #include "view/Visualize.h"
+#include "view/win32/WindowMessages.h"
 
 namespace {
 
@@ -19,57 +20,77 @@ HGLRC hglrc(void* handle) {
     return static_cast<HGLRC>(handle);
 }
 
-// Turns window messages into calls on the one application; every handled message
-// returns 0.
+// Hands each message to handleWindowMessage and carries out its capture decision.
 LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     Simulator* app = application;
     if (app == nullptr) return DefWindowProcA(window, message, wParam, lParam);
-    switch (message) {
-        case WM_ACTIVATE:
-            // Active unless minimised: losing the focus alone keeps the frames running.
-            app->setActive(HIWORD(wParam) == 0);
-            return 0;
-        case WM_SYSCOMMAND:
-            // Neither the screen saver nor monitor power-down starts while the program runs.
-            if (wParam == SC_SCREENSAVE || wParam == SC_MONITORPOWER) return 0;
-            break;
-        case WM_CLOSE:
-            PostQuitMessage(0);
-            return 0;
-        case WM_KEYDOWN:
-            app->setKeyState(LOWORD(wParam), true);
-            return 0;
-        case WM_KEYUP:
-            app->setKeyState(LOWORD(wParam), false);
-            return 0;
-        case WM_SIZE:
-            app->view->resize(LOWORD(lParam), HIWORD(lParam));
-            return 0;
-        case WM_MOUSEMOVE:
-            app->mouseMove(LOWORD(lParam), HIWORD(lParam));
-            return 0;
-        case WM_LBUTTONDOWN:
-            app->mouseButton(0, true);
-            return 0;
-        case WM_LBUTTONUP:
-            app->mouseButton(0, false);
-            return 0;
-        case WM_RBUTTONDOWN:
-            app->mouseButton(1, true);
-            return 0;
-        case WM_RBUTTONUP:
-            app->mouseButton(1, false);
-            return 0;
-        case WM_MOUSEWHEEL:
-            app->mouseWheel(HIWORD(wParam));
-            return 0;
-        default:
-            break;
-    }
+    const WindowMessageOutcome outcome =
+        handleWindowMessage(*app, message, wParam, lParam, GetCapture() == window);
+    if (outcome.takeCapture) SetCapture(window);
+    if (outcome.releaseCapture) ReleaseCapture();
+    if (outcome.handled) return 0;
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
 }  // namespace
+
+WindowMessageOutcome handleWindowMessage(Simulator& app, UINT message, WPARAM wParam, LPARAM lParam,
+                                         bool captured) {
+    WindowMessageOutcome outcome;
+    outcome.handled = true;
+    switch (message) {
+        case WM_ACTIVATE:
+            // Active unless minimised: losing the focus alone keeps the frames running.
+            app.setActive(HIWORD(wParam) == 0);
+            break;
+        case WM_SYSCOMMAND:
+            // Neither the screen saver nor monitor power-down starts while the program runs.
+            outcome.handled = wParam == SC_SCREENSAVE || wParam == SC_MONITORPOWER;
+            break;
+        case WM_CLOSE:
+            PostQuitMessage(0);
+            break;
+        case WM_KEYDOWN:
+            app.setKeyState(LOWORD(wParam), true);
+            break;
+        case WM_KEYUP:
+            app.setKeyState(LOWORD(wParam), false);
+            break;
+        case WM_SIZE:
+            app.view->resize(LOWORD(lParam), HIWORD(lParam));
+            break;
+        case WM_MOUSEMOVE:
+            if (captured) {
+                // The words are signed client coordinates: left of or above the window
+                // they are negative.
+                const int x = static_cast<short>(LOWORD(lParam));
+                const int y = static_cast<short>(HIWORD(lParam));
+                if (x < 0 || y < 0 || x >= app.view->width || y >= app.view->height) break;
+            }
+            app.mouseMove(LOWORD(lParam), HIWORD(lParam));
+            break;
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+            // Captured, the window also sees a button released outside it, which would
+            // otherwise stay down and, over a held control particle, keep the system
+            // stepping.
+            app.mouseButton(message == WM_LBUTTONDOWN ? 0 : 1, true);
+            outcome.takeCapture = true;
+            break;
+        case WM_LBUTTONUP:
+        case WM_RBUTTONUP:
+            app.mouseButton(message == WM_LBUTTONUP ? 0 : 1, false);
+            outcome.releaseCapture = !app.buttons[0] && !app.buttons[1];
+            break;
+        case WM_MOUSEWHEEL:
+            app.mouseWheel(HIWORD(wParam));
+            break;
+        default:
+            outcome.handled = false;
+            break;
+    }
+    return outcome;
+}
 
 bool Visualize::openPlatform() {
     return true;
