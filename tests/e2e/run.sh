@@ -499,8 +499,10 @@ scenario_no_display() {
     env -u DISPLAY "${program[@]}" "$model" >"$folder/out.txt" 2>"$folder/err.txt"
     local code=$?
     note "status $code: $(cat "$folder/err.txt")"
-    [ "$code" -ne 0 ] && [ "$(wc -l <"$folder/err.txt")" -eq 1 ] &&
-        grep -q 'dazirudo-batch' "$folder/err.txt"
+    # Two lines: why the window system could not be opened, then what to run instead.
+    [ "$code" -ne 0 ] && [ "$(wc -l <"$folder/err.txt")" -eq 2 ] &&
+        sed -n 1p "$folder/err.txt" | grep -q '^dazirudo: GLFW error .*DISPLAY' &&
+        sed -n 2p "$folder/err.txt" | grep -q 'dazirudo-batch'
 }
 
 run() {  # run NAME: one scenario, counted

@@ -119,9 +119,9 @@ std::uint16_t wheelWordFromScroll(double yOffset) {
 }
 
 bool Visualize::openPlatform() {
-    if (glfwInit() == GLFW_FALSE) return false;
+    // Set first, so a failed initialisation says why.
     glfwSetErrorCallback(reportError);
-    return true;
+    return glfwInit() == GLFW_TRUE;
 }
 
 void Visualize::closePlatform() {
@@ -149,6 +149,9 @@ bool Visualize::create(std::uint16_t newWidth, std::uint16_t newHeight, std::uin
     }
     window = made;
     glfwMakeContextCurrent(made);
+    // No wait for the display's refresh: the simulation advances one step per frame, and
+    // its pace must not be tied to the monitor.
+    glfwSwapInterval(0);
     renderContext = made;
     title = windowTitle;
 
