@@ -396,12 +396,13 @@ scenario_drag_floater() {
         return 1
     fi
     # Each step of the drag waits for the picture to follow, as a hand does; a burst of
-    # moves would be merged into one by the window system. Once the pulled surface is
-    # stable again the hand-off releases the held particle, and the rest of the drag
-    # moves nothing: the picture then stays, and the drag ends there.
+    # moves would be merged into one by the window system. While the left button holds
+    # the control particle every frame steps the system, so a surface that has settled
+    # between two moves is not handed off (which would delete the held particle) and
+    # every step of the drag pulls it further: all six must show.
     xdotool mousedown 1
-    local step reference followed=0
-    for step in 1 2 3 4 5 6; do
+    local steps=6 step reference followed=0
+    for step in $(seq "$steps"); do
         reference=$lastShot
         xdotool mousemove --window "$window" $((cx + 15 * step)) $((cy - 8 * step))
         until_ok 5 shot_differs_from "$reference" || break
@@ -409,8 +410,8 @@ scenario_drag_floater() {
     done
     xdotool mouseup 1
     key_up ctrl
-    note "the surface followed $followed of 6 drag steps"
-    [ "$followed" -gt 0 ] || { note "the drag moved nothing"; return 1; }
+    note "the surface followed $followed of $steps drag steps"
+    [ "$followed" -eq "$steps" ] || { note "the drag stopped following"; return 1; }
     wait_title "$finished" || return 1
     escape || return 1
     [ "$status" -eq 0 ] || return 1
@@ -419,6 +420,34 @@ scenario_drag_floater() {
     note "blob after dragging right and up: $line"
     # Dragged right (+x) and up (+y) on the screen at the start camera.
     awk '{ exit !($2 > 1.0 && $3 > 0.5) }' <<<"$line"
+}
+
+# A drag that leaves the window and lets go outside it: the program must still see the
+# release, or the held control particle would keep the system stepping for ever.
+scenario_release_outside() {
+    start outside || return 1
+    wait_title "$finished" || return 1
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    local cx=$((WIDTH / 2)) cy=$((HEIGHT / 2))
+    xdotool mousemove --window "$window" $((cx - 3)) "$cy"
+    key_down ctrl
+    xdotool mousemove --window "$window" "$cx" "$cy"
+    if ! until_ok 30 red_shows; then
+        key_up ctrl
+        note "no floater was picked"
+        return 1
+    fi
+    xdotool mousedown 1
+    xdotool mousemove --window "$window" $((cx + 15)) $((cy - 8))
+    wait_title "$running" 30
+    local ok=$?
+    # Out to the right of the window (the screen is wider), and let go there.
+    xdotool mousemove $((X + WIDTH + 40)) $((Y + cy))
+    xdotool mouseup 1
+    key_up ctrl
+    [ $ok -eq 0 ] || { note "the drag did not step the system: $(title)"; return 1; }
+    wait_title "$finished" || { note "the system never settled after the release"; return 1; }
+    escape && [ "$status" -eq 0 ]
 }
 
 scenario_no_files_after_o() {
@@ -543,6 +572,7 @@ run density_keys
 run draw_modes
 run rotate_and_zoom
 run drag_floater
+run release_outside
 run no_files_after_o
 run insert_and_delete
 [ "$flavour" = native ] && run no_display
