@@ -78,20 +78,21 @@ until_ok() {
 
 # ---- the virtual display -------------------------------------------------------------
 start_display() {
-    local n
-    for n in $(seq 71 199); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        # Autorepeat is put beyond reach: a key held while a test waits for its effect
-        # must act once, as one press of a user's key does.
-        Xvfb ":$n" -screen 0 1024x768x24 +extension GLX -nolisten tcp \
-            -ardelay 65000 -arinterval 65000 >"$work/xvfb.log" 2>&1 &
-        xvfbPid=$!
-        export DISPLAY=":$n"
-        if until_ok 15 xdpyinfo >/dev/null 2>&1; then return 0; fi
-        kill "$xvfbPid" 2>/dev/null
-        wait "$xvfbPid" 2>/dev/null
-        xvfbPid=
-    done
+    # Xvfb takes the first free display number itself (its lock file is made atomically)
+    # and writes it to descriptor 3 once it accepts clients, so runs started at the same
+    # time never share, or tear down, one display. Autorepeat is put beyond reach: a key
+    # held while a test waits for its effect must act once, as one press of a user's key
+    # does.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 +extension GLX -nolisten tcp \
+        -ardelay 65000 -arinterval 65000 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+    xvfbPid=$!
+    if until_ok 15 grep -q '^[0-9]' "$work/display"; then
+        export DISPLAY=":$(head -1 "$work/display")"
+        until_ok 15 xdpyinfo >/dev/null 2>&1 && return 0
+    fi
+    kill "$xvfbPid" 2>/dev/null
+    wait "$xvfbPid" 2>/dev/null
+    xvfbPid=
     return 1
 }
 
