@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -117,7 +118,8 @@ TEST(Soak, ScriptedFramesOnTheFigureKeepEveryInvariant) {
     const int checkEvery = 50;
 
     geo::QList systems;
-    VessikSpheres* system = new VessikSpheres(defaultIsoValue);
+    auto owner = std::make_unique<VessikSpheres>(defaultIsoValue);  // freed also on a failure
+    VessikSpheres* system = owner.get();
     systems.append(system);
     system->seedRandom(20240607);
     ASSERT_TRUE(system->readBlobFile(DAZIRUDO_EXAMPLES_DIR "/figure.dat"));
@@ -226,7 +228,7 @@ TEST(Soak, ScriptedFramesOnTheFigureKeepEveryInvariant) {
     EXPECT_GT(figures.inserts, 1);
     EXPECT_GT(figures.deletes, 1);
 
-    delete system;
+    owner.reset();
     const long peakAfter = peakResidentKb();
     std::printf(
         "soak: %d frames, %d steps, %d hand-offs (%d meshes, up to %d triangles), up to %d "
@@ -245,7 +247,8 @@ TEST(Soak, ScriptedFramesOnTheFigureKeepEveryInvariant) {
 // removed (nothing could ever seed the surface again).
 TEST(ModelChange, InsertOnASettledSampleCarriesTheFloatersOver) {
     geo::QList systems;
-    VessikSpheres* system = new VessikSpheres(defaultIsoValue);
+    auto owner = std::make_unique<VessikSpheres>(defaultIsoValue);
+    VessikSpheres* system = owner.get();
     systems.append(system);
     system->seedRandom(11);
     system->addBlob(30.0);
@@ -276,5 +279,4 @@ TEST(ModelChange, InsertOnASettledSampleCarriesTheFloatersOver) {
         ASSERT_LE(std::fabs(system->fieldValue(p->position)), 0.01);
         ASSERT_NEAR(p->position.length(), 53.07, 0.6);  // |grad F| is 0.019 there
     }
-    delete system;
 }
