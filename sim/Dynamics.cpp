@@ -12,16 +12,10 @@ bool isFinite(const geo::Vertex& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
-// How many floaters ahead of the one being evaluated its successors' records are fetched.
+// How many floaters ahead of the one being worked on the records are fetched: a few
+// for the passes that do much per floater, more for the sum of the radii.
 constexpr int prefetchDistance = 4;
-
-// A hint to the cache, no effect on any value: the lines of a floater's record that the
-// force pass reads and writes.
-void prefetchRecord(const Particle* p) {
-    const char* bytes = reinterpret_cast<const char*>(p);
-    for (std::size_t line = 0; line < sizeof(Particle); line += 64)
-        __builtin_prefetch(bytes + line, 1);
-}
+constexpr std::size_t radiusPrefetchDistance = 16;
 
 }  // namespace
 
@@ -59,9 +53,14 @@ const ImplicitSurface::PairSums& ImplicitSurface::pairSums(const Particle* float
 
 void ImplicitSurface::computeForces() {
     const int n = particles.size();
+    const std::vector<Particle*>& floaters = particles.inOrder();
     if (n > 0) {
         double sum = 0.0;
-        for (Particle* p = particles.first(); p; p = particles.next()) sum += 3.0 * p->radius;
+        for (std::size_t i = 0; i < floaters.size(); ++i) {
+            if (i + radiusPrefetchDistance < floaters.size())
+                __builtin_prefetch(&floaters[i + radiusPrefetchDistance]->radius);
+            sum += 3.0 * floaters[i]->radius;
+        }
         grid.interactionRange = sum / n;
     }
     // No position or radius changes during this pass, so the neighbours are read from one
@@ -88,11 +87,11 @@ void ImplicitSurface::computeForces() {
         for (const FastRepulsion::PackedFloater* f = all.begin; f != all.end; ++f) {
             // Floaters lie in memory in the order they were made, not in cell order: ask
             // for the records of the next ones early, so they arrive while this one works.
-            if (all.end - f > prefetchDistance) prefetchRecord(f[prefetchDistance].particle);
+            if (all.end - f > prefetchDistance) prefetchParticle(f[prefetchDistance].particle);
             evaluate(f->particle);
         }
     } else {
-        for (Particle* p = particles.first(); p; p = particles.next()) evaluate(p);
+        for (Particle* p : floaters) evaluate(p);
     }
     neighbours.clear();
     pairSumsOf = nullptr;
@@ -146,7 +145,20 @@ void ImplicitSurface::advanceFloater(Particle* floater) {
 
 void ImplicitSurface::advance() {
     stableCount = 0;
-    for (Particle* p = particles.first(); p; p = particles.next()) advanceFloater(p);
+    // The bounding box of the new positions is gathered in the same walk: a floater's
+    // position changes only in its own advanceFloater, so each is taken at its final value.
+    geo::Vertex low(1e300, 1e300, 1e300), high(-1e300, -1e300, -1e300);
+    const std::vector<Particle*>& floaters = particles.inOrder();
+    for (std::size_t i = 0; i < floaters.size(); ++i) {
+        if (i + prefetchDistance < floaters.size())
+            prefetchParticle(floaters[i + prefetchDistance]);
+        Particle* p = floaters[i];
+        advanceFloater(p);
+        for (int a = 0; a < 3; ++a) {
+            if (p->position[a] < low[a]) low[a] = p->position[a];
+            if (p->position[a] > high[a]) high[a] = p->position[a];
+        }
+    }
 
     for (Particle* p = controlParticles.first(); p; p = controlParticles.next())
         p->normal = fieldGradient(p->position).normalised();
@@ -166,12 +178,6 @@ void ImplicitSurface::advance() {
             point->z += step[k++];
         }
 
-    geo::Vertex low(1e300, 1e300, 1e300), high(-1e300, -1e300, -1e300);
-    for (Particle* p = particles.first(); p; p = particles.next())
-        for (int a = 0; a < 3; ++a) {
-            if (p->position[a] < low[a]) low[a] = p->position[a];
-            if (p->position[a] > high[a]) high[a] = p->position[a];
-        }
     if (particles.size() > 0) lengthScale = (high - low).length() / lengthDivisor;
 
     settling = settling && !isStable();

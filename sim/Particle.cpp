@@ -1,6 +1,8 @@
 #include "sim/Particle.h"
 
-Particle::Particle(const Particle& other) { *this = other; }
+Particle::Particle(const Particle& other) {
+    *this = other;
+}
 
 Particle& Particle::operator=(const Particle& other) {
     position = other.position;
@@ -35,6 +37,7 @@ bool ParticleList::remove(Particle* particle) {
     for (Particle* p = first(); p; p = next(), ++index) {
         if (p != particle) continue;
         items->removeAt(index);
+        order.erase(order.begin() + index);
         if (!shared) delete particle;
         return true;
     }
@@ -43,14 +46,13 @@ bool ParticleList::remove(Particle* particle) {
 
 void ParticleList::clear() {
     if (!shared)
-        for (Particle* p = first(); p; p = next()) delete p;
+        for (Particle* p : order) delete p;
     items->clear();
+    order.clear();
 }
 
 ParticleList* ParticleList::snapshot() const {
     ParticleList* copy = new ParticleList(true);
-    for (Particle* p = static_cast<Particle*>(items->first()); p;
-         p = static_cast<Particle*>(items->next()))
-        copy->append(p);
+    for (Particle* p : order) copy->append(p);
     return copy;
 }

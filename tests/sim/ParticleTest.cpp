@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "sim/FastRepulsion.h"
@@ -150,4 +151,75 @@ TEST(ParticleList, RemoveOfAStrangerChangesNothing) {
     EXPECT_EQ(owner.size(), 1);
     ParticleList empty(true);
     EXPECT_FALSE(empty.remove(&stranger));
+}
+
+namespace {
+
+std::vector<Particle*> walked(ParticleList& list) {
+    std::vector<Particle*> out;
+    for (Particle* p = list.first(); p; p = list.next()) out.push_back(p);
+    return out;
+}
+
+}  // namespace
+
+// The in-order array is a second copy of the list: any mix of appends, removals (also of
+// repeated entries), retains and clears must leave it equal to a walk of the list.
+TEST(ParticleList, InOrderArrayFollowsEveryChange) {
+    std::mt19937 rng(41);
+    ParticleList owner(false);
+    ParticleList shared(true);
+    for (int round = 0; round < 400; ++round) {
+        const int action = static_cast<int>(rng() % 10);
+        if (action < 4 || owner.size() == 0) {
+            Particle* p = owner.createParticle({static_cast<double>(round), 0, 0}, 1.0);
+            shared.append(p);
+            if (rng() % 4 == 0) shared.append(p);  // a shared list may hold a floater twice
+        } else if (action < 6) {
+            Particle* p = owner.at(static_cast<int>(rng() % owner.size()));
+            while (shared.remove(p)) {
+            }
+            ASSERT_TRUE(owner.remove(p));
+        } else if (action < 9) {
+            // Drop the floaters made in rounds divisible by `mod`, from both lists.
+            const long mod = 2 + static_cast<long>(rng() % 5);
+            auto keep = [mod](Particle* p) { return static_cast<long>(p->position.x) % mod != 0; };
+            const std::vector<Particle*> before = walked(shared);
+            std::vector<Particle*> seen;
+            shared.retain([&](Particle* p) {
+                seen.push_back(p);
+                return keep(p);
+            });
+            ASSERT_EQ(seen, before);
+            owner.retain(keep);
+        } else if (round % 50 == 0) {
+            shared.clear();
+        }
+        ASSERT_EQ(owner.inOrder(), walked(owner)) << round;
+        ASSERT_EQ(shared.inOrder(), walked(shared)) << round;
+        ASSERT_EQ(static_cast<int>(owner.inOrder().size()), owner.size());
+    }
+    std::unique_ptr<ParticleList> copy(owner.snapshot());
+    EXPECT_EQ(copy->inOrder(), owner.inOrder());
+}
+
+// retain shows `keep` every particle once, in list order, keeps the order of the kept
+// ones, and ends a walk of the list whether or not it dropped any.
+TEST(ParticleList, RetainKeepsOrderAndEndsWalks) {
+    ParticleList list(true);
+    Particle a, b, c, d;
+    for (Particle* p : {&a, &b, &c, &d}) list.append(p);
+    std::vector<Particle*> seen;
+    list.first();
+    list.retain([&](Particle* p) {
+        seen.push_back(p);
+        return true;
+    });
+    EXPECT_EQ(seen, (std::vector<Particle*>{&a, &b, &c, &d}));
+    EXPECT_EQ(list.next(), nullptr);  // nothing dropped, yet the walk is over
+    list.first();
+    list.retain([&](Particle* p) { return p != &b && p != &d; });
+    EXPECT_EQ(list.next(), nullptr);
+    EXPECT_EQ(walked(list), (std::vector<Particle*>{&a, &c}));
+    EXPECT_EQ(list.at(1), &c);
 }
