@@ -82,8 +82,10 @@ public:
     Reconstruct reconstruct;
 
     const double isoValue;  // T: F = T - sum of blob contributions
-    // Set by readBlobFile when a file was opened but the model does not hold all of it
-    // (a refused or unreadable line): replacing that file would lose the user's data.
+    // Both describe the last readBlobFile: the file it read (made absolute), and whether
+    // that file is there but the model does not hold all of it (a refused or unreadable
+    // line). writeBlobFile keeps such a file aside before it replaces it.
+    std::string blobFilePath;
     bool blobFileIncomplete = false;
 
     // Parameters, in the order the constructor sets them.
