@@ -53,7 +53,7 @@ const ImplicitSurface::PairSums& ImplicitSurface::pairSums(const Particle* float
 
 void ImplicitSurface::computeForces() {
     const int n = particles.size();
-    const std::vector<Particle*>& floaters = particles.inOrder();
+    const ParticleList::Entries& floaters = particles.inOrder();
     if (n > 0) {
         double sum = 0.0;
         for (std::size_t i = 0; i < floaters.size(); ++i) {
@@ -148,7 +148,7 @@ void ImplicitSurface::advance() {
     // The bounding box of the new positions is gathered in the same walk: a floater's
     // position changes only in its own advanceFloater, so each is taken at its final value.
     geo::Vertex low(1e300, 1e300, 1e300), high(-1e300, -1e300, -1e300);
-    const std::vector<Particle*>& floaters = particles.inOrder();
+    const ParticleList::Entries& floaters = particles.inOrder();
     for (std::size_t i = 0; i < floaters.size(); ++i) {
         if (i + prefetchDistance < floaters.size())
             prefetchParticle(floaters[i + prefetchDistance]);

@@ -17,13 +17,6 @@ Particle& Particle::operator=(const Particle& other) {
     return *this;
 }
 
-ParticleList::ParticleList(bool shared) : items(new geo::QList), shared(shared) {}
-
-ParticleList::~ParticleList() {
-    clear();
-    delete items;
-}
-
 Particle* ParticleList::createParticle(const geo::Vertex& position, double radius) {
     Particle* particle = new Particle;
     particle->position = position;
@@ -36,8 +29,8 @@ bool ParticleList::remove(Particle* particle) {
     int index = 0;
     for (Particle* p = first(); p; p = next(), ++index) {
         if (p != particle) continue;
-        items->removeAt(index);
-        order.erase(order.begin() + index);
+        items.erase(items.begin() + index);
+        cursor = -1;
         if (!shared) delete particle;
         return true;
     }
@@ -46,13 +39,13 @@ bool ParticleList::remove(Particle* particle) {
 
 void ParticleList::clear() {
     if (!shared)
-        for (Particle* p : order) delete p;
-    items->clear();
-    order.clear();
+        for (Particle* p : items) delete p;
+    items.clear();
+    cursor = -1;
 }
 
 ParticleList* ParticleList::snapshot() const {
     ParticleList* copy = new ParticleList(true);
-    for (Particle* p : order) copy->append(p);
+    copy->items = items;
     return copy;
 }

@@ -5,9 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <vector>
 
-#include "geo/QList.h"
 #include "geo/Vertex.h"
 
 class FastRepulsion;
@@ -35,43 +36,76 @@ private:
     Particle* nextInCell = nullptr;  // chain link of the neighbour grid; only the grid uses it
 };
 
+// Allocates like std::allocator but, as the program's lists do, ends the process with
+// exit status 1 when memory runs out instead of throwing.
+template <typename T>
+struct ListAllocator {
+    using value_type = T;
+    ListAllocator() = default;
+    template <typename U>
+    ListAllocator(const ListAllocator<U>&) {}
+    T* allocate(std::size_t n) {
+        void* memory = ::operator new(n * sizeof(T), std::nothrow);
+        if (!memory) std::exit(1);
+        return static_cast<T*>(memory);
+    }
+    void deallocate(T* memory, std::size_t) { ::operator delete(memory); }
+    template <typename U>
+    bool operator==(const ListAllocator<U>&) const {
+        return true;
+    }
+    template <typename U>
+    bool operator!=(const ListAllocator<U>&) const {
+        return false;
+    }
+};
+
+// The particles are held in one array in list order, with a single cursor that walks it
+// as the program's list walks its nodes: `first` and `next` step through the entries,
+// `at` puts the cursor just after the entry it returns, and appending, removing,
+// clearing or retaining ends any walk. A call that finds no entry leaves the cursor be.
 class ParticleList {
 public:
-    explicit ParticleList(bool shared);
-    ~ParticleList();
+    using Entries = std::vector<Particle*, ListAllocator<Particle*>>;
+
+    explicit ParticleList(bool shared) : shared(shared) {}
+    ~ParticleList() { clear(); }
     ParticleList(const ParticleList&) = delete;
     ParticleList& operator=(const ParticleList&) = delete;
 
     bool isShared() const { return shared; }
-    Particle* first() { return static_cast<Particle*>(items->first()); }
-    Particle* next() { return static_cast<Particle*>(items->next()); }
-    Particle* at(int index) { return static_cast<Particle*>(items->at(index)); }
-    int size() const { return items->count(); }
-    void append(Particle* particle) {
-        items->append(particle);
-        order.push_back(particle);
+    Particle* first() { return at(0); }
+    Particle* next() { return cursor < 0 ? nullptr : at(cursor); }
+    Particle* at(int index) {
+        if (index < 0 || index >= size()) return nullptr;
+        cursor = index + 1 < size() ? index + 1 : -1;
+        return items[static_cast<std::size_t>(index)];
     }
-    // The particles in list order, as one array: a pass that changes neither the list nor
-    // its cursor's walk can go through it without chasing the list's nodes, and can ask
-    // for the records ahead. Valid until the list changes.
-    const std::vector<Particle*>& inOrder() const { return order; }
+    int size() const { return static_cast<int>(items.size()); }
+    void append(Particle* particle) {
+        items.push_back(particle);
+        cursor = -1;
+    }
+    // The particles in list order: a pass that changes neither the list nor its walk can
+    // go through them without the cursor, and ask for the records ahead. Valid until the
+    // list changes.
+    const Entries& inOrder() const { return items; }
     Particle* createParticle(const geo::Vertex& position, double radius);
     // Removes the first entry that is `particle` (by identity); an owning list deletes it.
     bool remove(Particle* particle);
     void clear();
     // Keeps, in order, the particles for which `keep` is true and drops the others (an
-    // owning list deletes them), in one pass. `keep` sees every particle once, in order.
-    // Ends any walk of the list.
+    // owning list deletes them), in one pass. `keep` sees every particle once, in order,
+    // and must not change this list. Ends any walk of the list.
     template <typename Keep>
     void retain(Keep keep);
     // A new shared list with the same particles in the same order; the caller deletes it.
     ParticleList* snapshot() const;
 
 private:
-    geo::QList* items;
+    Entries items;
     bool shared;
-    // The same particles as `items`, in the same order; every change goes to both.
-    std::vector<Particle*> order;
+    int cursor = -1;  // index of the entry `next` returns, or -1 for none
 };
 
 // A hint to the cache, no effect on any value: fetch the lines of a particle's record
@@ -87,23 +121,16 @@ template <typename Keep>
 void ParticleList::retain(Keep keep) {
     // How many particles ahead the records are fetched while `keep` works on one.
     constexpr std::size_t ahead = 4;
-    const std::size_t n = order.size();
+    const std::size_t n = items.size();
     std::size_t kept = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        if (i + ahead < n) prefetchParticle(order[i + ahead]);
-        Particle* p = order[i];
+        if (i + ahead < n) prefetchParticle(items[i + ahead]);
+        Particle* p = items[i];
         if (keep(p))
-            order[kept++] = p;
+            items[kept++] = p;
         else if (!shared)
             delete p;  // only its entry remains, and that is dropped below
     }
-    if (kept == n) {
-        items->last();  // the cursor past the end, as after a rebuild: no walk goes on
-        return;
-    }
-    order.resize(kept);
-    // Refilling the emptied list reuses the nodes it just freed, so they stay together
-    // in memory instead of being spread anew over the heap every pass.
-    items->clear();
-    for (Particle* p : order) items->append(p);
+    items.resize(kept);
+    cursor = -1;
 }
