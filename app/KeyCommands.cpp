@@ -36,8 +36,13 @@ bool applyKeyCommands(Simulator& app, ImplicitSurface* system, double& density) 
     if (app.keyState(vk::add)) density += densityStep;
     if (app.keyState(vk::subtract)) density = lowerDensity(density);
     if (app.keyState(vk::insert) && system != nullptr) {
+        // In working units, like everything on screen. The new blob gets its six seed
+        // floaters: where it stands apart from the model no floater would ever reach it.
         VessikObj* blob = system->addBlob(insertedBlobRadius);
-        if (blob != nullptr) blob->centre() = geo::Vertex(0.0, 0.0, 0.0);
+        if (blob != nullptr) {
+            blob->centre() = geo::Vertex(0.0, 0.0, 0.0);
+            system->seedBlob(blob);
+        }
     }
     if (app.keyState(vk::del) && system != nullptr) {
         // The oldest blob; the system refuses to remove its only one.

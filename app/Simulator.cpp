@@ -50,7 +50,7 @@ bool Simulator::startUp() {
     if (!view->create(windowWidth, windowHeight, windowBits)) return false;
     view->clear(0.0, 0.0, 0.0);
     for (void* system = systems->first(); system != nullptr; system = systems->next()) {
-        static_cast<ImplicitSurface*>(system)->seedParticles();
+        static_cast<ImplicitSurface*>(system)->startSampling();
     }
     drawScene();
     started = true;
@@ -80,6 +80,7 @@ void Simulator::runFrame(double density) {
     // The hand-off deletes the control particles, one of which may be the dragged one.
     if (outcome.handedOff > 0) picked = nullptr;
     forgetLostPick();
+    reportSampleFailures();
     drawScene();
     for (int code = 32; code < keyCount; ++code) keys[code] = false;
 }
@@ -92,6 +93,18 @@ void Simulator::forgetLostPick() {
     }
     // A step removed the floater (death, removal); the pointer must not be used again.
     picked = nullptr;
+}
+
+void Simulator::reportSampleFailures() {
+    for (int i = 0; i < systems->count(); ++i) {
+        ImplicitSurface* system = static_cast<ImplicitSurface*>(systems->at(i));
+        const SampleOutcome failure = sampleFailure(*system);
+        bool& reported = failureReported[system];
+        if (failure != SampleOutcome::Sampling && !reported)
+            std::fprintf(stderr, "dazirudo: %s\n",
+                         outcomeMessage(failure, *system, appliedDensity, 0).c_str());
+        reported = failure != SampleOutcome::Sampling;
+    }
 }
 
 bool Simulator::keyState(std::uint16_t code) const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -94,6 +95,11 @@ private:
     void drawMeshView(ImplicitSurface& system);
     // Clears `picked` unless it is still a floater or control particle of its system.
     void forgetLostPick();
+    // Says on standard error, once each time it happens, that a system can no longer
+    // reach its sample (every floater died out, or splitting hit the ceiling).
+    void reportSampleFailures();
+
+    std::map<const ImplicitSurface*, bool> failureReported;
 };
 
 // The one application, reached by the window procedure; set before the window exists.

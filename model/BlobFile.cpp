@@ -143,10 +143,11 @@ std::string blobFileText(geo::QList& systems) {
         VessikList& blobs = system->blobs;
         text += "// New Implicit System\n//   Blobs = " + std::to_string(blobs.count()) +
                 "\n//   Stability = " + fixed(system->stableFraction) + "\n";
+        // In the model's own units, whatever scale the simulation ran at.
         for (VessikObj* blob = blobs.first(); blob; blob = blobs.next()) {
-            text += "  " + fixed(blob->radiusPower(1));
+            text += "  " + fixed(system->toModelUnits(blob->radiusPower(1)));
             for (int i = 0; i < blob->pointCount(); ++i) {
-                const geo::Vertex& p = *blob->point(i);
+                const geo::Vertex p = system->toModelUnits(*blob->point(i));
                 text += "  " + fixed(p.x) + "  " + fixed(p.y) + "  " + fixed(p.z);
             }
             text += "\n";

@@ -2,12 +2,57 @@
 
 #include "sim/ImplicitSurface.h"
 
+namespace {
+
+// The bounding-box diagonal that a model is brought near: the examples span 104 to 193
+// units, and every power of two maps some size into [100, 200), the band around this.
+const double workingExtent = 100.0 * std::sqrt(2.0);
+
+// The diagonal of the box that holds every blob's sphere; 0 without blobs.
+double blobExtent(VessikList& blobs) {
+    geo::Vertex low(1e300, 1e300, 1e300), high(-1e300, -1e300, -1e300);
+    bool any = false;
+    for (VessikObj* blob = blobs.first(); blob; blob = blobs.next()) {
+        const geo::Vertex& c = blob->centre();
+        const double r = blob->getRadius();
+        for (int a = 0; a < 3; ++a) {
+            low[a] = std::fmin(low[a], c[a] - r);
+            high[a] = std::fmax(high[a], c[a] + r);
+        }
+        any = true;
+    }
+    return any ? (high - low).length() : 0.0;
+}
+
+}  // namespace
+
+void ImplicitSurface::startSampling() {
+    // Nothing made in the old units may outlive the change of scale.
+    releaseControlParticles();
+    discardMesh();
+    fitWorkingScale();
+    seedParticles();
+}
+
+void ImplicitSurface::fitWorkingScale() {
+    const double extent = blobExtent(blobs);
+    if (!(extent > 0.0) || !std::isfinite(extent)) return;
+    // The power of two nearest to the ratio, so the scaled extent lands in [100, 200);
+    // models already there, the examples among them, are left exactly as they are.
+    const int exponent = static_cast<int>(std::lround(std::log2(workingExtent / extent)));
+    if (exponent == 0) return;
+    const double factor = std::ldexp(1.0, exponent);
+    for (VessikObj* blob = blobs.first(); blob; blob = blobs.next()) blob->scale(factor);
+    unitScale *= factor;
+}
+
 void ImplicitSurface::seedParticles() {
     grid.removeAll(particles);
     particles.clear();
     for (VessikObj* blob = blobs.first(); blob; blob = blobs.next()) seedBlob(blob);
     stableCount = 0;
     settling = true;
+    floaterCeilingReached = false;
 }
 
 // Six floaters at 0.9 R on either side of the centre along each axis, inside the solid;

@@ -17,6 +17,14 @@ double VessikObj::radiusPower(int n) const {
     return power;
 }
 
+void VessikObj::scale(double factor) {
+    radius *= factor;
+    for (void* p = points.first(); p; p = points.next()) {
+        geo::Vertex& point = *static_cast<geo::Vertex*>(p);
+        point = point * factor;
+    }
+}
+
 bool VessikObj::usableRadius(double radius) {
     // R^2 must be a normal, finite double: then 1/R^2 is finite too, so neither the field,
     // its gradient nor the blob gradient can divide by zero or produce NaN, even at the centre.

@@ -21,6 +21,8 @@ public:
     double getRadius() const { return radius; }
     // R multiplied by itself n times, starting from 1.0.
     double radiusPower(int n) const;
+    // Multiplies the radius and every defining point by `factor` (exact for a power of two).
+    void scale(double factor);
     // True for a radius the field can use: positive, with R^2 a normal finite double.
     static bool usableRadius(double radius);
 

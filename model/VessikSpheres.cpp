@@ -63,15 +63,22 @@ int VessikSpheres::parameterCount() {
 // A blob added or removed moves the surface away from floaters that sat on it: the
 // system settles again, so that population control does not remove all of them at once
 // (after which no floater could ever come back) but lets the constraint carry them over.
+// And no floater counts as stable any more, so a settled system steps again at once.
+void ImplicitSurface::unsettle() {
+    settling = true;
+    stableCount = 0;
+    for (Particle* p : particles.inOrder()) p->state = Particle::Moving;
+}
+
 VessikObj* ImplicitSurface::addBlob(double radius) {
     if (!VessikObj::usableRadius(radius)) return nullptr;
-    settling = true;
+    unsettle();
     return blobs.add(radius);
 }
 
 bool ImplicitSurface::removeBlob(VessikObj* blob) {
     if (blobs.count() == 1) return false;
     const bool removed = blobs.remove(blob);
-    if (removed) settling = true;
+    if (removed) unsettle();
     return removed;
 }

@@ -112,13 +112,13 @@ double ImplicitSurface::energyAndRadiusRate(Particle* floater, double& energy) {
     const double si = floater->radius;
     const double dEdSigma = sums.weightedDistance / (si * si * si);
     energy = sums.energy;
-    return -energyRate * (sums.energy - desiredEnergy) / (dEdSigma + radiusDamping);
+    return -energyRate * (sums.energy - desiredEnergy) / (dEdSigma + appliedRadiusDamping);
 }
 
 geo::Vertex ImplicitSurface::constrainedVelocity(Particle* floater) {
     const geo::Vertex g = fieldGradient(floater->position);
     const double gg = g.dot(g);
-    if (gg < 0.0001) return geo::Vertex();
+    if (gg < minGradientSquared) return geo::Vertex();
     double c = 0.0;
     if (controlParticles.size() != 0) c = parameterGradient(floater->position).dot(qDot);
     const geo::Vertex& d = floater->repulsionVelocity;
@@ -137,7 +137,11 @@ void ImplicitSurface::advanceFloater(Particle* floater) {
     // A non-finite step must never reach the grid's cell arithmetic; the floater stays
     // where it is and population control removes it as one that left the surface.
     if (isFinite(displacement)) grid.move(floater, displacement);
-    floater->normal = fieldGradient(floater->position).normalised();
+    const geo::Vertex g = fieldGradient(floater->position);
+    floater->normal = g.normalised();
+    // Where the gradient is this weak the next step's constraint leaves the floater where it
+    // is, and so does every later one while the model stays as it is.
+    floater->stranded = g.dot(g) < minGradientSquared;
     floater->radius = floater->radius + floater->radiusRate * timeStep;
     floater->state = isStableFloater(floater) ? Particle::Stable : Particle::Moving;
     if (floater->state == Particle::Stable) ++stableCount;
@@ -148,12 +152,18 @@ void ImplicitSurface::advance() {
     // The bounding box of the new positions is gathered in the same walk: a floater's
     // position changes only in its own advanceFloater, so each is taken at its final value.
     geo::Vertex low(1e300, 1e300, 1e300), high(-1e300, -1e300, -1e300);
+    bool boxed = false;
     const ParticleList::Entries& floaters = particles.inOrder();
     for (std::size_t i = 0; i < floaters.size(); ++i) {
         if (i + prefetchDistance < floaters.size())
             prefetchParticle(floaters[i + prefetchDistance]);
         Particle* p = floaters[i];
         advanceFloater(p);
+        // A stranded floater is no part of the sample: one thrown far off the surface by a
+        // single large step would otherwise stretch the length scale, and with it the
+        // desired radius, many times over for as long as it stays.
+        if (p->stranded) continue;
+        boxed = true;
         for (int a = 0; a < 3; ++a) {
             if (p->position[a] < low[a]) low[a] = p->position[a];
             if (p->position[a] > high[a]) high[a] = p->position[a];
@@ -178,7 +188,7 @@ void ImplicitSurface::advance() {
             point->z += step[k++];
         }
 
-    if (particles.size() > 0) lengthScale = (high - low).length() / lengthDivisor;
+    if (boxed) lengthScale = (high - low).length() / lengthDivisor;
 
     settling = settling && !isStable();
 }

@@ -27,6 +27,18 @@ double ImplicitSurface::setDensity(double density) {
     const double floor = 0.5 * lengthScale;
     const double scaled = 1.5 * desiredRadius;
     maxRadius = floor >= scaled ? floor : scaled;
+    // A floater with six neighbours at twice its radius has dE/dsigma = 4 E^ / sigma. Below
+    // sigma = 4 E^ / beta that term outweighs the damping, and every radius then follows
+    // the slightest jitter of its neighbours: a fine sample keeps about a tenth of its
+    // floaters failing the radius-rate test and is never found stable. So the damping is
+    // kept at 4 E^ / sigma^ or more, which makes both terms equal at the desired radius;
+    // for the examples at densities of 2 and above, where sigma^ exceeds 4 E^ / beta, it is
+    // beta itself.
+    const double floorDamping = 4.0 * desiredEnergy / desiredRadius;
+    appliedRadiusDamping =
+        desiredRadius > 0.0 && floorDamping > radiusDamping && std::isfinite(floorDamping)
+            ? floorDamping
+            : radiusDamping;
     return previous;
 }
 
@@ -47,10 +59,12 @@ void ImplicitSurface::releaseControlParticles() { controlParticles.clear(); }
 
 bool ImplicitSurface::triangulate() {
     if (!reconstruct.buildNodes(&particles)) return false;
+    meshCurrent = true;
     return reconstruct.triangulate();
 }
 
 void ImplicitSurface::discardMesh() {
+    meshCurrent = false;
     if (reconstruct.triangleCount() != 0) reconstruct.clearTriangles();
 }
 

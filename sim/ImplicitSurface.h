@@ -33,6 +33,8 @@ public:
     // Blob model (model/VessikSpheres.cpp).
     VessikObj* addBlob(double radius);
     bool removeBlob(VessikObj* blob);  // refuses to remove the only blob
+    // After a change of the model: settling again, and no floater stable.
+    void unsettle();
 
     // Blob file (model/BlobFile.cpp).
     bool readBlobFile(const char* fileName);
@@ -41,6 +43,20 @@ public:
     // Seeding (model/Seeding.cpp).
     void seedParticles();
     void seedBlob(VessikObj* blob);
+    // The start of a simulation: the model is brought to the working scale, then seeded.
+    void startSampling();
+
+    // Working scale (model/Seeding.cpp). The simulation's constants (the seed radius, the
+    // gradient below which the constraint gives up, the first length scale, the grid's
+    // domain) are lengths at the size of the bundled examples, whose blob models span
+    // 100 to 200 units. A model of another size is simulated in its own coordinates times
+    // `unitScale`, a power of two that brings it into that span; as multiplying by a
+    // power of two is exact, every length is mapped back to the model's units exactly.
+    // Blobs, floaters, meshes and the view are in working units; files are in the model's.
+    // Only the blobs are rescaled: it is called before seeding (by startSampling).
+    void fitWorkingScale();
+    double toModelUnits(double length) const { return length / unitScale; }
+    geo::Vertex toModelUnits(const geo::Vertex& v) const { return v * (1.0 / unitScale); }
 
     // System state (sim/ImplicitSurface.cpp).
     double setDensity(double density);  // returns the previous desired radius
@@ -96,6 +112,7 @@ public:
     double repulsionAmplitude = 6.0;     // alpha: amplitude of the Gaussian repulsion
     double desiredEnergy;                // E hat = 6 alpha e^-2: six neighbours at twice the radius
     double radiusDamping = 10.0;         // beta: keeps the radius rate finite when alone
+    double minGradientSquared = 0.0001;  // g.g below which the constraint cannot project
     double equilibriumFactor = 4.0;      // gamma: near equilibrium when |P| < gamma sigma
     double fissionEnergyFactor = 0.2;    // nu: fission energy threshold, fraction of E hat
     double deathRadiusFactor = 0.7;      // delta: death radius threshold, fraction of sigma hat
@@ -105,13 +122,17 @@ public:
     double lengthScale;                  // L: bounding-box diagonal / lengthDivisor
     double desiredRadius = 0.0;          // sigma hat, from setDensity
     double maxRadius = 0.0;              // sigma max, from setDensity
+    double appliedRadiusDamping = 0.0;   // beta as the radius rate uses it, from setDensity
     int stableCount = 0;                 // floaters found stable by the last advance
+    double unitScale = 1.0;              // working units per model unit, a power of two
     bool settling = true;                // until first stable: off-surface floaters survive
     geo::DVector qDot;                   // velocity of the blob centres, three per blob
     // Fission stops at this many floaters, so memory stays bounded whatever density is
     // asked for; `floaterCeilingReached` tells the caller it happened.
     int maxFloaters = 2000000;
     bool floaterCeilingReached = false;
+    // True from a triangulation until the next step: the mesh is that of the sample as it is.
+    bool meshCurrent = false;
 
 private:
     // Sums over the neighbours of one floater, shared by its repulsion and radius rate.

@@ -13,6 +13,7 @@ Particle& Particle::operator=(const Particle& other) {
     radius = other.radius;
     energy = other.energy;
     state = other.state;
+    stranded = other.stranded;
     // nextInCell stays: the copy belongs to no chain of the particle it was copied from.
     return *this;
 }

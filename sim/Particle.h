@@ -30,6 +30,9 @@ public:
     double radius = 0.0;            // sigma, the repulsion radius
     double energy = 0.0;            // E from the last force pass
     std::uint8_t state = Moving;
+    // The field's gradient where it stands is too weak for the surface constraint to move
+    // it (set by each advance): it can never reach the surface and is no part of the sample.
+    bool stranded = false;
 
 private:
     friend class FastRepulsion;

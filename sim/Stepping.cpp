@@ -1,5 +1,7 @@
 #include "sim/Stepping.h"
 
+#include <cstdio>
+
 #include "sim/ImplicitSurface.h"
 
 void stepSystem(ImplicitSurface& system, double density) {
@@ -34,7 +36,63 @@ FrameOutcome runSystems(geo::QList& systems, double density, bool meshWanted,
             handOffSystem(system, meshWanted);
             handedOff = true;
             ++outcome.handedOff;
+        } else if (meshWanted && !system.meshCurrent) {
+            // Handed off while no mesh was wanted: the sample has not changed since, so
+            // its mesh is made now rather than after the next change.
+            system.triangulate();
+            ++outcome.triangulated;
         }
     }
     return outcome;
+}
+
+SampleOutcome sampleFailure(ImplicitSurface& system) {
+    // Floaters come only from seeding and from splitting floaters: with none left, none
+    // ever will be, until the model is changed.
+    if (system.particles.size() == 0 && system.blobs.count() > 0) return SampleOutcome::DiedOut;
+    if (system.floaterCeilingReached && !system.isStable()) return SampleOutcome::Ceiling;
+    return SampleOutcome::Sampling;
+}
+
+const char* outcomeName(SampleOutcome outcome) {
+    switch (outcome) {
+        case SampleOutcome::Sampling:
+            return "sampling";
+        case SampleOutcome::Stable:
+            return "stable";
+        case SampleOutcome::StepLimit:
+            return "step_limit";
+        case SampleOutcome::DiedOut:
+            return "died_out";
+        case SampleOutcome::Ceiling:
+            return "ceiling";
+    }
+    return "sampling";
+}
+
+std::string outcomeMessage(SampleOutcome outcome, ImplicitSurface& system, double density,
+                           long long steps) {
+    const int n = system.particles.size();
+    char text[256];
+    switch (outcome) {
+        case SampleOutcome::DiedOut:
+            std::snprintf(text, sizeof text, "no sample: every floater died out at density %.2f",
+                          density);
+            break;
+        case SampleOutcome::Ceiling:
+            std::snprintf(text, sizeof text,
+                          "no sample: splitting stopped at the ceiling of %d floaters before "
+                          "the sample settled (a larger density gives fewer, larger floaters)",
+                          system.maxFloaters);
+            break;
+        case SampleOutcome::StepLimit:
+            std::snprintf(text, sizeof text,
+                          "no stable sample after %lld steps: %d floaters, %.1f%% stable", steps, n,
+                          100.0 * system.stableCount / (n > 0 ? n : 1));
+            break;
+        default:
+            text[0] = '\0';
+            break;
+    }
+    return text;
 }

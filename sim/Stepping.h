@@ -2,6 +2,8 @@
 // once so that the interactive frame and the batch program run the very same sequence.
 #pragma once
 
+#include <string>
+
 #include "geo/QList.h"
 
 class ImplicitSurface;
@@ -16,13 +18,36 @@ void handOffSystem(ImplicitSurface& system, bool meshWanted);
 
 // What a frame of work over the systems left behind for its caller.
 struct FrameOutcome {
-    int stepped = 0;     // systems that ran a simulation step
-    int handedOff = 0;   // systems handed off to triangulation
+    int stepped = 0;       // systems that ran a simulation step
+    int handedOff = 0;     // systems handed off to triangulation
+    int triangulated = 0;  // handed-off systems meshed late, as a mesh became wanted
 };
 
 // One frame over `systems` (a list of ImplicitSurface), in list order: a system that is
 // not stable, or every system when a step is forced or the density changed, runs one step;
-// a stable system is handed off once until any system steps again. `appliedDensity`,
+// a stable system is handed off once until any system steps again. A stable system that
+// was handed off without a mesh is triangulated as soon as a mesh is wanted. `appliedDensity`,
 // `forceStep` and `handedOff` carry over from frame to frame.
 FrameOutcome runSystems(geo::QList& systems, double density, bool meshWanted,
                         double& appliedDensity, bool& forceStep, bool& handedOff);
+
+// How sampling a system ends, or that it goes on.
+enum class SampleOutcome {
+    Sampling,   // not stable yet, and it may still become so
+    Stable,     // stable and handed off
+    StepLimit,  // the caller's step limit came first
+    DiedOut,    // no floater is left and nothing will seed new ones
+    Ceiling     // splitting stopped at the floater ceiling before the sample settled
+};
+
+// DiedOut or Ceiling when `system` can no longer reach the sample it was asked for,
+// whatever the number of further steps; Sampling otherwise.
+SampleOutcome sampleFailure(ImplicitSurface& system);
+
+// The summary's word for an outcome: "stable", "step_limit", "died_out", "ceiling".
+const char* outcomeName(SampleOutcome outcome);
+
+// One line, without the program name or a newline, saying why there is no sample; `steps`
+// is the number of steps run, for the step limit.
+std::string outcomeMessage(SampleOutcome outcome, ImplicitSurface& system, double density,
+                           long long steps);

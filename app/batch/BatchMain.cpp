@@ -152,14 +152,15 @@ int main(int argc, char** argv) {
         VessikObj* blob = system->addBlob(30.0);
         blob->centre() = geo::Vertex(0.0, 0.0, 0.0);
     }
-    system->seedParticles();
+    system->startSampling();
 
     const bool showProgress = !options.quiet && isatty(fileno(stderr));
     double appliedDensity = options.density;
     bool forceStep = false, handedOff = false;
     long long steps = 0;
     double simulationSeconds = 0.0, triangulationSeconds = 0.0;
-    while (!handedOff) {
+    SampleOutcome failure = SampleOutcome::Sampling;
+    while (!handedOff && failure == SampleOutcome::Sampling) {
         const bool mayStep = steps < options.maxSteps;
         // Once out of steps, only a stable system may still run its hand-off frame.
         if (!mayStep && (!system->isStable() || forceStep)) break;
@@ -174,13 +175,15 @@ int main(int argc, char** argv) {
                          100.0 * system->stableCount / (n > 0 ? n : 1));
             std::fflush(stderr);
         }
+        failure = sampleFailure(*system);
     }
     if (showProgress) std::fputs("\n", stderr);
-    if (system->floaterCeilingReached)
-        std::fprintf(stderr,
-                     "dazirudo-batch: the sample reached %d floaters; splitting stopped there "
-                     "(a larger --density gives fewer, larger floaters)\n",
-                     system->maxFloaters);
+    const SampleOutcome outcome = handedOff ? SampleOutcome::Stable
+                                  : failure != SampleOutcome::Sampling ? failure
+                                                                       : SampleOutcome::StepLimit;
+    if (outcome != SampleOutcome::Stable)
+        std::fprintf(stderr, "dazirudo-batch: %s\n",
+                     outcomeMessage(outcome, *system, options.density, steps).c_str());
 
     int exitStatus = handedOff ? 0 : 3;
     if (options.writeFiles) {
@@ -205,11 +208,13 @@ int main(int argc, char** argv) {
     std::printf(
         "{\"steps\": %lld, \"floaters\": %d, \"stable_floaters\": %d, \"stable\": %s, "
         "\"triangles\": %d, \"density\": %.17g, \"seconds_simulation\": %.3f, "
-        "\"seconds_triangulation\": %.3f, \"mesh\": {\"boundary_edges\": %d, "
+        "\"seconds_triangulation\": %.3f, \"outcome\": \"%s\", "
+        "\"mesh\": {\"boundary_edges\": %d, "
         "\"nonmanifold_edges\": %d, \"min_angle_deg\": %.6g, \"max_abs_field\": %.6g}}\n",
         steps, system->particles.size(), system->stableCount,
         system->isStable() ? "true" : "false", system->reconstruct.triangleCount(),
-        options.density, simulationSeconds, triangulationSeconds, quality.boundaryEdges,
+        options.density, simulationSeconds, triangulationSeconds, outcomeName(outcome),
+        quality.boundaryEdges,
         quality.nonmanifoldEdges, quality.minAngleDeg, quality.maxAbsField);
 
     delete system;

@@ -2,8 +2,10 @@
 // the title text, so stepping, hand-off, the picking rules and the status line all run.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
+#include "app/KeyCommands.h"
 #include "app/Simulator.h"
 #include "model/VessikSpheres.h"
 #include "view/Visualize.h"
@@ -121,7 +123,10 @@ TEST_F(FrameFixture, DensityChangeStepsAStableSystemAndDropsItsMesh) {
     EXPECT_TRUE(contains(app.view->title, "Density: 2.05")) << app.view->title;
 }
 
-TEST_F(FrameFixture, MeshModesOffAtHandOffMeansNoTriangulationUntilTheNextStep) {
+// With the mesh modes off at the hand-off nothing is triangulated; turning one on later
+// meshes the unchanged sample at once, instead of leaving "Triangulation in progress..."
+// in the title until something makes the system step again.
+TEST_F(FrameFixture, MeshModeTurnedOnAfterTheHandOffTriangulatesTheSample) {
     app.toggleDrawFlag(Simulator::DrawTriangles);
     app.toggleDrawFlag(Simulator::DrawEdges);
     ASSERT_TRUE(runUntilJustStable());
@@ -130,11 +135,35 @@ TEST_F(FrameFixture, MeshModesOffAtHandOffMeansNoTriangulationUntilTheNextStep) 
     EXPECT_TRUE(handedOff);
     EXPECT_EQ(system->reconstruct.triangleCount(), 0);
 
-    // Turning a mesh mode on now shows the mesh view without a mesh.
     app.toggleDrawFlag(Simulator::DrawTriangles);
+    const geo::Vertex before = system->particles.first()->position;
     app.runFrame(2.0);
-    EXPECT_EQ(system->reconstruct.triangleCount(), 0);
-    EXPECT_TRUE(contains(app.view->title, "- Triangulation in progress...")) << app.view->title;
+    EXPECT_EQ(system->particles.first()->position, before);  // no step was needed for it
+    EXPECT_GT(system->reconstruct.triangleCount(), 0);
+    EXPECT_TRUE(contains(app.view->title, "- System stopped")) << app.view->title;
+}
+
+// Insert on a settled system: the system steps again, the new blob is sampled, and the
+// mesh that follows covers the new surface.
+TEST_F(FrameFixture, InsertOnASettledSystemResettlesAndMeshesTheNewSurface) {
+    ASSERT_TRUE(runUntilJustStable());
+    app.runFrame(2.0);
+    ASSERT_GT(system->reconstruct.triangleCount(), 0);
+
+    app.setKeyState(0x2D, true);  // Insert: a radius-50 blob at the origin
+    double density = 2.0;
+    ASSERT_TRUE(applyKeyCommands(app, system, density));
+    app.runFrame(density);
+    EXPECT_EQ(system->reconstruct.triangleCount(), 0);  // stepped: the old mesh is gone
+    ASSERT_TRUE(runUntilJustStable());
+    app.runFrame(density);
+    EXPECT_GT(system->reconstruct.triangleCount(), 0);
+    // The merged solid is a sphere of radius 53 (where e^(-r^2/900) + e^(-r^2/2500) = 1/e)
+    // instead of 30: every floater has moved out onto it.
+    for (Particle* p : system->particles.inOrder()) {
+        EXPECT_LT(std::fabs(system->fieldValue(p->position)), 0.01);
+        EXPECT_NEAR(p->position.length(), 53.0, 0.5);
+    }
 }
 
 // A drag leaves its control particle behind when the button is released; the hand-off
@@ -217,4 +246,15 @@ TEST_F(FrameFixture, HeldControlParticleKeepsTheSystemSteppingUntilReleased) {
     for (int i = 0; i < frameLimit && !handedOff; ++i) app.runFrame(2.0);
     EXPECT_TRUE(handedOff);
     EXPECT_EQ(system->controlParticles.size(), 0);
+}
+
+// A system that can no longer be sampled says so once, not once per frame.
+TEST_F(FrameFixture, SampleThatDiedOutIsReportedOnce) {
+    system->grid.removeAll(system->particles);
+    system->particles.clear();
+    ::testing::internal::CaptureStderr();
+    app.runFrame(2.0);
+    app.runFrame(2.0);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said, "dazirudo: no sample: every floater died out at density 2.00\n");
 }

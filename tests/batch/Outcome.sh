@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The batch program never fails silently: a run without a stable sample says why on
+# standard error, exits with status 3 and names its outcome in the summary; a run that
+# settles says nothing there and reports "stable".
+#
+#   tests/batch/Outcome.sh BATCH_PROGRAM EXAMPLES_DIR
+set -u
+batch=$1
+examples=$2
+work=$(mktemp -d "${TMPDIR:-/tmp}/dazirudo-batch-outcome.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+# expect NAME STATUS OUTCOME STDERR_PATTERN ARGS...: one run and what it must give.
+expect() {
+    local name=$1 status=$2 outcome=$3 said=$4
+    shift 4
+    "$batch" --seed 1 --quiet --no-files "$@" >"$work/$name.out" 2>"$work/$name.err"
+    local got=$?
+    [ "$got" -eq "$status" ] || fail "$name: status $got, not $status"
+    grep -q "\"outcome\": \"$outcome\"" "$work/$name.out" || fail "$name: $(cat "$work/$name.out")"
+    if [ -z "$said" ]; then
+        [ ! -s "$work/$name.err" ] || fail "$name: said $(cat "$work/$name.err")"
+    else
+        [ "$(wc -l <"$work/$name.err")" -eq 1 ] && grep -q "$said" "$work/$name.err" ||
+            fail "$name: said '$(cat "$work/$name.err")', not one line with '$said'"
+    fi
+}
+
+expect limit 3 step_limit "^dazirudo-batch: no stable sample after 5 steps" --max-steps 5 \
+    "$examples/sphere.dat"
+expect settled 0 stable "" "$examples/sphere.dat"
+# The same model a thousand times smaller: sampled all the same.
+printf '  0.03000  0.00000  0.00000  0.00000\n' >"$work/tiny.dat"
+expect tiny 0 stable "" "$work/tiny.dat"
+
+[ "$failures" -eq 0 ] && echo "all outcome checks passed"
+[ "$failures" -eq 0 ]
