@@ -523,6 +523,41 @@ scenario_insert_and_delete() {
     fi
 }
 
+# Insert on a finished mesh: the system steps again and the new mesh lies on the merged
+# surface (a sphere of radius 53 around the blobs of radius 30 and 50).
+scenario_insert_resettles() {
+    start resettle || return 1
+    wait_title "$finished" || return 1
+    key_down Insert
+    wait_title "$running" 30
+    local ok=$?
+    key_up Insert
+    [ $ok -eq 0 ] || { note "Insert did not make the system step: $(title)"; return 1; }
+    wait_title "$finished" || { note "never resettled: $(title)"; return 1; }
+    escape || return 1
+    local mean
+    mean=$(tr -d '\r' <"$folder/floaters.dat" | awk '!/^\/\// { s += sqrt($1*$1 + $2*$2 + $3*$3); n++ }
+        END { if (n) printf "%.1f", s / n }')
+    note "mean distance of the floaters from the origin: $mean"
+    greater "$mean" 52 && greater 54 "$mean"
+}
+
+# Mesh modes off until the sample is stable, then T: the mesh is made at once.
+scenario_mesh_mode_later() {
+    start later || return 1
+    key_down t m
+    wait_title 'Physics Stopped!$'
+    local ok=$?
+    key_up t m
+    [ $ok -eq 0 ] || return 1
+    key_down t
+    wait_title "$finished" 30
+    ok=$?
+    key_up t
+    [ $ok -eq 0 ] || { note "no mesh after T: $(title)"; return 1; }
+    escape
+}
+
 scenario_no_display() {
     local folder=$work/nodisplay
     mkdir -p "$folder"
@@ -576,5 +611,7 @@ run drag_floater
 run release_outside
 run no_files_after_o
 run insert_and_delete
+run insert_resettles
+run mesh_mode_later
 [ "$flavour" = native ] && run no_display
 summary
