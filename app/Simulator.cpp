@@ -49,8 +49,14 @@ bool Simulator::startUp() {
     if (started) return true;
     if (!view->create(windowWidth, windowHeight, windowBits)) return false;
     view->clear(0.0, 0.0, 0.0);
-    for (void* system = systems->first(); system != nullptr; system = systems->next()) {
-        static_cast<ImplicitSurface*>(system)->seedParticles();
+    for (void* entry = systems->first(); entry != nullptr; entry = systems->next()) {
+        ImplicitSurface* system = static_cast<ImplicitSurface*>(entry);
+        if (!system->seedParticles()) {
+            std::fprintf(stderr,
+                         "dazirudo: the model's %d blobs would need more than %d floaters; "
+                         "seeding stopped there\n",
+                         system->blobs.count(), system->maxFloaters);
+        }
     }
     drawScene();
     started = true;

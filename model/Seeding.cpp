@@ -2,12 +2,29 @@
 
 #include "sim/ImplicitSurface.h"
 
-void ImplicitSurface::seedParticles() {
+namespace {
+
+constexpr int seedsPerBlob = 6;
+
+}  // namespace
+
+bool ImplicitSurface::seedParticles() {
     grid.removeAll(particles);
     particles.clear();
-    for (VessikObj* blob = blobs.first(); blob; blob = blobs.next()) seedBlob(blob);
+    bool everyBlob = true;
+    for (VessikObj* blob = blobs.first(); blob; blob = blobs.next()) {
+        // The ceiling that bounds fission bounds the seeds too: a model of a million blobs
+        // would otherwise take six million floaters before the first step.
+        if (particles.size() + seedsPerBlob > maxFloaters) {
+            floaterCeilingReached = true;
+            everyBlob = false;
+            break;
+        }
+        seedBlob(blob);
+    }
     stableCount = 0;
     settling = true;
+    return everyBlob;
 }
 
 // Six floaters at 0.9 R on either side of the centre along each axis, inside the solid;

@@ -38,8 +38,9 @@ public:
     bool readBlobFile(const char* fileName);
     bool parseBlobLine(const char* line, double& radius, std::vector<geo::Vertex>& points);
 
-    // Seeding (model/Seeding.cpp).
-    void seedParticles();
+    // Seeding (model/Seeding.cpp). False when the floater ceiling stopped it before every
+    // blob had its floaters; `floaterCeilingReached` is then set.
+    bool seedParticles();
     void seedBlob(VessikObj* blob);
 
     // System state (sim/ImplicitSurface.cpp).

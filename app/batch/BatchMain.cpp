@@ -152,7 +152,11 @@ int main(int argc, char** argv) {
         VessikObj* blob = system->addBlob(30.0);
         blob->centre() = geo::Vertex(0.0, 0.0, 0.0);
     }
-    system->seedParticles();
+    if (!system->seedParticles())
+        std::fprintf(stderr,
+                     "dazirudo-batch: the model's %d blobs would need more than %d floaters; "
+                     "seeding stopped there\n",
+                     system->blobs.count(), system->maxFloaters);
 
     const bool showProgress = !options.quiet && isatty(fileno(stderr));
     double appliedDensity = options.density;
