@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include "app/KeyCommands.h"
+#include "app/Program.h"
 #include "app/Simulator.h"
+#include "model/VessikSpheres.h"
+#include "sim/ImplicitSurface.h"
 #include "view/Visualize.h"
 #include "view/win32/WindowMessages.h"
 
@@ -112,6 +116,31 @@ TEST_F(WindowMessages, ButtonsTakeTheCaptureAndTheLastReleaseGivesItBack) {
     EXPECT_TRUE(outcome.releaseCapture);
     EXPECT_FALSE(outcome.takeCapture);
     EXPECT_FALSE(app.buttons[1]);
+}
+
+// Another window taking the mouse mid-drag (Alt-Tab) is the release this window will
+// never see: the buttons come up and the held control particle is let go, so the system
+// stops stepping. The window taking the capture back itself changes nothing.
+TEST_F(WindowMessages, LostCaptureReleasesTheButtons) {
+    VessikSpheres* system = new VessikSpheres(defaultIsoValue);
+    app.addSystem(system);
+    system->addBlob(30.0);
+    system->seedParticles();
+    app.picked = system->particles.first();
+    app.pickedSystem = system;
+    send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
+    send(WM_RBUTTONDOWN, MK_LBUTTON | MK_RBUTTON, MAKELPARAM(10, 10), true);
+    ASSERT_NE(app.picked, nullptr);
+    ASSERT_EQ(app.picked->state, Particle::Control);
+
+    EXPECT_TRUE(send(WM_CAPTURECHANGED, 0, 0, true).handled);
+    EXPECT_TRUE(app.buttons[0]);
+    EXPECT_TRUE(app.buttons[1]);
+
+    EXPECT_TRUE(send(WM_CAPTURECHANGED, 0, 0, false).handled);
+    EXPECT_FALSE(app.buttons[0]);
+    EXPECT_FALSE(app.buttons[1]);
+    EXPECT_EQ(app.picked, nullptr);  // nothing held: frames no longer force a step
 }
 
 TEST_F(WindowMessages, CapturedMovesOutsideTheClientAreaAreIgnored) {
