@@ -48,6 +48,35 @@ TEST_F(WindowMessages, KeysAreTheLowWordOfWParam) {
     EXPECT_TRUE(app.keys[Simulator::controlKey]);  // only its own key-up clears it
 }
 
+// A key-down and its key-up dispatched before the next idle pass: the pass still acts on
+// the key, once.
+TEST_F(WindowMessages, QuickTapActsOnceOnTheNextIdlePass) {
+    app.started = true;  // as after startUp, without a window
+    double density = 2.0;
+    send(WM_KEYDOWN, vk::add, 0);
+    send(WM_KEYUP, vk::add, 0);
+    ASSERT_TRUE(runIdlePass(app, nullptr, density));
+    ASSERT_TRUE(runIdlePass(app, nullptr, density));
+    EXPECT_EQ(density, 2.05);
+    send(WM_KEYDOWN, vk::escape, 0);
+    send(WM_KEYUP, vk::escape, 0);
+    EXPECT_FALSE(runIdlePass(app, nullptr, density));
+}
+
+// Minimised, the loop keeps passing idle; a key held meanwhile acts once after restoring.
+TEST_F(WindowMessages, KeysWaitWhileMinimised) {
+    app.started = true;
+    double density = 2.0;
+    send(WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 1), 0);
+    send(WM_KEYDOWN, vk::add, 0);
+    for (int pass = 0; pass < 100; ++pass) runIdlePass(app, nullptr, density);
+    EXPECT_EQ(density, 2.0);
+    send(WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, 0), 0);
+    runIdlePass(app, nullptr, density);
+    runIdlePass(app, nullptr, density);
+    EXPECT_EQ(density, 2.05);
+}
+
 TEST_F(WindowMessages, WheelZoomsByTheSignOfTheHighWord) {
     app.view->initGL();
     ASSERT_EQ(app.view->distance, -300);
