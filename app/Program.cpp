@@ -5,6 +5,7 @@
 
 #include "app/KeyCommands.h"
 #include "app/Simulator.h"
+#include "geo/OutOfMemory.h"
 #include "model/VessikSpheres.h"
 #include "view/Visualize.h"
 
@@ -17,17 +18,36 @@ constexpr double defaultBlobRadius = 30.0;
 }  // namespace
 
 std::string blobFileFromCommandLine(const char* commandLine) {
-    if (commandLine == nullptr || commandLine[0] == '\0') return defaultBlobFile;
-    return commandLine;
+    std::string name = commandLine != nullptr ? commandLine : "";
+    // Explorer, and cmd on a name typed with its quotes, pass a path that holds a blank as
+    // "C:\my models\figure.dat"; the quotes are no part of it (no Windows file name can
+    // hold one). Anything else is the name as it stands.
+    const std::size_t first = name.find_first_not_of(" \t");
+    const std::size_t last = name.find_last_not_of(" \t");
+    if (first != std::string::npos && last > first && name[first] == '"' && name[last] == '"' &&
+        name.find('"', first + 1) == last) {
+        name = name.substr(first + 1, last - first - 1);
+    }
+    return name.empty() ? defaultBlobFile : name;
 }
 
 std::string blobFileFromArguments(int argc, const char* const* argv) {
+    // The shell has already taken the quotes away: every character is the name's.
     std::string joined;
     for (int i = 1; i < argc; ++i) {
         if (i > 1) joined += ' ';
         joined += argv[i];
     }
-    return blobFileFromCommandLine(joined.c_str());
+    return joined.empty() ? defaultBlobFile : joined;
+}
+
+bool runIdlePass(Simulator& app, ImplicitSurface* system, double& density) {
+    // No frame runs while the window is minimised; the keys wait for the next one, or a
+    // held key would act on every one of the many passes that show nothing.
+    if (!app.framesRun()) return true;
+    if (!applyKeyCommands(app, system, density)) return false;
+    app.runFrame(density);
+    return true;
 }
 
 int runMainLoop(Simulator& app, ImplicitSurface* system) {
@@ -41,12 +61,12 @@ int runMainLoop(Simulator& app, ImplicitSurface* system) {
             case Visualize::Pump::Idle:
                 break;
         }
-        if (!applyKeyCommands(app, system, density)) return 0;
-        app.runFrame(density);
+        if (!runIdlePass(app, system, density)) return 0;
     }
 }
 
 int runProgram(const std::string& blobFile) {
+    endProgramWhenOutOfMemory("dazirudo");
     if (!Visualize::openPlatform()) {
         std::fprintf(stderr,
                      "dazirudo: no display to open a window on (is DISPLAY set?); "

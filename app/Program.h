@@ -7,11 +7,15 @@
 class ImplicitSurface;
 class Simulator;
 
-// Windows: the whole command-line string is the name, quotes and blanks included;
-// "blobs.dat" when it is empty.
+// Windows: the whole command-line string is the name, blanks and quotes included, except
+// for one pair of double quotes around all of it; "blobs.dat" when it is empty.
 std::string blobFileFromCommandLine(const char* commandLine);
 // Elsewhere: the arguments after the program name joined by single blanks.
 std::string blobFileFromArguments(int argc, const char* const* argv);
+
+// One pass of the main loop that found no window message waiting: when a frame can run,
+// acts on the keys and runs it. False when Escape ends the loop.
+bool runIdlePass(Simulator& app, ImplicitSurface* system, double& density);
 
 // The main loop with the density starting at 2.0: pumps window messages and, whenever
 // none waits, acts on the keys and runs one frame. Returns the exit status: 0 after
@@ -19,5 +23,6 @@ std::string blobFileFromArguments(int argc, const char* const* argv);
 int runMainLoop(Simulator& app, ImplicitSurface* system);
 
 // The whole program for one blob file: 0 after a normal end, 1 when the window could
-// not be opened or an output file could not be written.
+// not be opened or an output file could not be written, outOfMemoryStatus (5) when memory
+// ran out.
 int runProgram(const std::string& blobFile);

@@ -49,6 +49,7 @@ bool Simulator::startUp() {
     if (started) return true;
     if (!view->create(windowWidth, windowHeight, windowBits)) return false;
     view->clear(0.0, 0.0, 0.0);
+    // A model that needs more seed floaters than the ceiling is said by the first frame.
     for (void* system = systems->first(); system != nullptr; system = systems->next()) {
         static_cast<ImplicitSurface*>(system)->startSampling();
     }
@@ -70,7 +71,7 @@ bool Simulator::shutDown() {
 }
 
 void Simulator::runFrame(double density) {
-    if (!started || !active) return;
+    if (!framesRun()) return;
     // While the left button holds a control particle the surface keeps following it. A
     // frame that found the system stable would otherwise hand it off, which deletes the
     // held particle: a drag on a settled surface would end after its first move.
@@ -82,7 +83,16 @@ void Simulator::runFrame(double density) {
     forgetLostPick();
     reportSampleFailures();
     drawScene();
-    for (int code = 32; code < keyCount; ++code) keys[code] = false;
+    keysActedOn();
+}
+
+void Simulator::keysActedOn() {
+    // A held key acts again on its next key-down (the keyboard's repeat); codes below 32
+    // (Ctrl) stay down until released.
+    for (int code = 0; code < keyCount; ++code) {
+        pressed[code] = false;
+        if (code >= 32) keys[code] = false;
+    }
 }
 
 void Simulator::forgetLostPick() {
@@ -108,11 +118,14 @@ void Simulator::reportSampleFailures() {
 }
 
 bool Simulator::keyState(std::uint16_t code) const {
-    return code < keyCount && keys[code];
+    return code < keyCount && (keys[code] || pressed[code]);
 }
 
 void Simulator::setKeyState(std::uint16_t code, bool down) {
-    if (code < keyCount) keys[code] = down;
+    if (code >= keyCount) return;
+    keys[code] = down;
+    // A release does not undo the press: the main loop has not necessarily seen it yet.
+    if (down) pressed[code] = true;
 }
 
 void Simulator::toggleDrawFlag(int index) {
@@ -137,8 +150,11 @@ bool Simulator::writeFloaterFile(const char* fileName) {
 bool Simulator::writeBlobFile(const char* fileName) {
     // The core writer keeps a blob file the model does not fully hold aside before
     // replacing it, for every program alike.
-    std::string error;
-    if (::writeBlobFile(*systems, fileName, &error)) return true;
+    std::string error, notice;
+    if (::writeBlobFile(*systems, fileName, &error, &notice)) {
+        if (!notice.empty()) std::fprintf(stderr, "dazirudo: %s\n", notice.c_str());
+        return true;
+    }
     std::fprintf(stderr, "dazirudo: %s\n", error.c_str());
     return false;
 }

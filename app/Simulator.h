@@ -40,12 +40,18 @@ public:
     bool shutDown();
     void runFrame(double density);
 
-    // Codes of 256 and more are no virtual keys this program knows: read as up, ignored.
+    // Down, or pressed since the last frame: a key pressed and released between two
+    // idle passes still acts once. Codes of 256 and more are no virtual keys this program
+    // knows: read as up, ignored.
     bool keyState(std::uint16_t code) const;
     void setKeyState(std::uint16_t code, bool down);
+    // Every key-down so far has been acted on once; each frame ends with this.
+    void keysActedOn();
     void toggleDrawFlag(int index);
     void cycleRotationMode();
     void setActive(bool isActive);
+    // Frames run, and keys act, only once started and while the window is not minimised.
+    bool framesRun() const { return started && active; }
     bool meshWanted() const { return drawFlags[DrawTriangles] || drawFlags[DrawEdges]; }
 
     // Scene (view/Scene.cpp): one system, or every system when none is given; sets the
@@ -74,6 +80,7 @@ public:
     ImplicitSurface* pickedSystem = nullptr;  // the system that owns `picked`
     bool active = true;                       // false while the window is minimised
     bool keys[keyCount] = {};                 // down flag per Windows virtual-key code
+    bool pressed[keyCount] = {};              // key-downs that no frame has followed yet
     bool buttons[2] = {};                     // left, right mouse button down
     bool started = false;                     // between a successful startUp and shutDown
     bool forceStep = false;                   // the next frame steps even stable systems

@@ -1,7 +1,8 @@
 #include "geo/QList.h"
 
-#include <cstdlib>
 #include <new>
+
+#include "geo/OutOfMemory.h"
 
 namespace geo {
 
@@ -9,7 +10,7 @@ QList::~QList() { clear(); }
 
 int QList::append(void* data) {
     Node* node = new (std::nothrow) Node{data, nullptr, tail};
-    if (!node) std::exit(1);
+    if (!node) outOfMemory();
     if (tail)
         tail->next = node;
     else

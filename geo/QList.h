@@ -14,7 +14,7 @@ public:
 
     int count() const { return count_; }
     // Returns the index of the new entry; resets the cursor. Ends the process with
-    // status 1 when no node can be allocated.
+    // outOfMemory when no node can be allocated.
     int append(void* data);
     void* first();
     void* last();

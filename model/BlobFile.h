@@ -14,10 +14,18 @@ class ImplicitSurface;
 std::string blobFileText(geo::QList& systems);
 
 // Writes blobFileText(systems) in text mode to `fileName`, or "blobs.dat" when null, through
-// a temporary file so that a failed write leaves any old file intact. When the target is
-// the file a system of the list read only in part (ImplicitSurface::blobFileIncomplete),
-// that file is first renamed aside with keepAside ("<name>.unread"), and the system's flag
-// cleared; if it cannot be moved, nothing is written. False, with `error` set, when the file
-// could not be written.
+// a temporary file so that a failed write leaves any old file intact. An old file is
+// replaced only when nothing of it would be lost: it already holds this text, or it is the
+// file the model holds (read completely, or written here before) and has not changed since.
+// Any other old file (read in part, changed by someone, or never read) is first kept as
+// "<name>.unread" (or ".unread1", ...), and `notice` says so; if it cannot be kept, nothing
+// is written. Afterwards the model holds the written file. False, with `error` set, when
+// the file could not be written.
 bool writeBlobFile(geo::QList& systems, const char* fileName = nullptr,
-                   std::string* error = nullptr);
+                   std::string* error = nullptr, std::string* notice = nullptr);
+
+// Whether the file can be opened and read; false, with `error` saying why ("cannot read
+// NAME: ..."), for a missing file, a folder or one without read permission. A program
+// that was given a blob file by name checks it first, rather than start on a model the
+// user did not ask for.
+bool blobFileReadable(const std::string& fileName, std::string* error = nullptr);

@@ -4,6 +4,8 @@
 
 namespace {
 
+constexpr int seedsPerBlob = 6;
+
 // The bounding-box diagonal that a model is brought near: the examples span 104 to 193
 // units, and every power of two maps some size into [100, 200), the band around this.
 const double workingExtent = 100.0 * std::sqrt(2.0);
@@ -26,12 +28,12 @@ double blobExtent(VessikList& blobs) {
 
 }  // namespace
 
-void ImplicitSurface::startSampling() {
+bool ImplicitSurface::startSampling() {
     // Nothing made in the old units may outlive the change of scale.
     releaseControlParticles();
     discardMesh();
     fitWorkingScale();
-    seedParticles();
+    return seedParticles();
 }
 
 void ImplicitSurface::fitWorkingScale() {
@@ -46,13 +48,24 @@ void ImplicitSurface::fitWorkingScale() {
     unitScale *= factor;
 }
 
-void ImplicitSurface::seedParticles() {
+bool ImplicitSurface::seedParticles() {
     grid.removeAll(particles);
     particles.clear();
-    for (VessikObj* blob = blobs.first(); blob; blob = blobs.next()) seedBlob(blob);
+    floaterCeilingReached = false;
+    bool everyBlob = true;
+    for (VessikObj* blob = blobs.first(); blob; blob = blobs.next()) {
+        // The ceiling that bounds fission bounds the seeds too: a model of a million blobs
+        // would otherwise take six million floaters before the first step.
+        if (particles.size() + seedsPerBlob > maxFloaters) {
+            floaterCeilingReached = true;
+            everyBlob = false;
+            break;
+        }
+        seedBlob(blob);
+    }
     stableCount = 0;
     settling = true;
-    floaterCeilingReached = false;
+    return everyBlob;
 }
 
 // Six floaters at 0.9 R on either side of the centre along each axis, inside the solid;

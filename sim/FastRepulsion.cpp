@@ -56,6 +56,7 @@ double FastRepulsion::domainSize() const {
 void FastRepulsion::push(int index, Particle* particle) {
     packedValid = false;
     particle->nextInCell = cells[index];
+    particle->filed = true;
     cells[index] = particle;
 }
 
@@ -65,6 +66,7 @@ bool FastRepulsion::unlink(int index, Particle* particle) {
     if (!*link) return false;
     packedValid = false;
     *link = particle->nextInCell;
+    particle->filed = false;
     return true;
 }
 
@@ -74,9 +76,9 @@ void FastRepulsion::appendCell(int index, std::vector<Particle*>& out) const {
 
 void FastRepulsion::insert(Particle* particle) {
     const int index = cellIndex(particle->position);
-    // Filing a floater twice would link it to itself and make its chain endless.
-    for (Particle* p = cells[index]; p; p = p->nextInCell)
-        if (p == particle) return;
+    // Filing a floater twice would link it to itself and make its chain endless. The flag
+    // answers at once, where a walk of the chain would make seeding a dense model quadratic.
+    if (particle->filed) return;
     push(index, particle);
     ++count;
 }

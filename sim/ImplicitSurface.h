@@ -40,11 +40,12 @@ public:
     bool readBlobFile(const char* fileName);
     bool parseBlobLine(const char* line, double& radius, std::vector<geo::Vertex>& points);
 
-    // Seeding (model/Seeding.cpp).
-    void seedParticles();
+    // Seeding (model/Seeding.cpp). False when the floater ceiling stopped it before every
+    // blob had its floaters; `floaterCeilingReached` is then set.
+    bool seedParticles();
     void seedBlob(VessikObj* blob);
     // The start of a simulation: the model is brought to the working scale, then seeded.
-    void startSampling();
+    bool startSampling();  // false as seedParticles
 
     // Working scale (model/Seeding.cpp). The simulation's constants (the seed radius, the
     // gradient below which the constraint gives up, the first length scale, the grid's
@@ -98,11 +99,15 @@ public:
     Reconstruct reconstruct;
 
     const double isoValue;  // T: F = T - sum of blob contributions
-    // Both describe the last readBlobFile: the file it read (made absolute), and whether
-    // that file is there but the model does not hold all of it (a refused or unreadable
-    // line). writeBlobFile keeps such a file aside before it replaces it.
+    // The blob file the model holds: the one the last readBlobFile read (made absolute) or
+    // writeBlobFile wrote; whether that file is there but the model does not hold all of
+    // it (a refused or unreadable line); and its size and content hash at that time.
+    // writeBlobFile keeps the file aside, rather than replace it, unless it still holds
+    // just what the model holds.
     std::string blobFilePath;
     bool blobFileIncomplete = false;
+    std::uintmax_t blobFileSize = 0;
+    std::uint64_t blobFileHash = 0;
 
     // Parameters, in the order the constructor sets them.
     double lengthDivisor = 24.0;         // diagonal of the bounding box / L

@@ -5,10 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <new>
 #include <vector>
 
+#include "geo/OutOfMemory.h"
 #include "geo/Vertex.h"
 
 class FastRepulsion;
@@ -37,10 +37,11 @@ public:
 private:
     friend class FastRepulsion;
     Particle* nextInCell = nullptr;  // chain link of the neighbour grid; only the grid uses it
+    bool filed = false;              // in a chain of the grid, so inserting it again is refused
 };
 
 // Allocates like std::allocator but, as the program's lists do, ends the process with
-// exit status 1 when memory runs out instead of throwing.
+// outOfMemory when memory runs out instead of throwing.
 template <typename T>
 struct ListAllocator {
     using value_type = T;
@@ -49,7 +50,7 @@ struct ListAllocator {
     ListAllocator(const ListAllocator<U>&) {}
     T* allocate(std::size_t n) {
         void* memory = ::operator new(n * sizeof(T), std::nothrow);
-        if (!memory) std::exit(1);
+        if (!memory) outOfMemory();
         return static_cast<T*>(memory);
     }
     void deallocate(T* memory, std::size_t) { ::operator delete(memory); }

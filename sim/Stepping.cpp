@@ -80,10 +80,17 @@ std::string outcomeMessage(SampleOutcome outcome, ImplicitSurface& system, doubl
                           density);
             break;
         case SampleOutcome::Ceiling:
-            std::snprintf(text, sizeof text,
-                          "no sample: splitting stopped at the ceiling of %d floaters before "
-                          "the sample settled (a larger density gives fewer, larger floaters)",
-                          system.maxFloaters);
+            if (n < 6 * system.blobs.count())
+                std::snprintf(text, sizeof text,
+                              "no sample: the model's %d blobs need more seed floaters than "
+                              "the ceiling of %d",
+                              system.blobs.count(), system.maxFloaters);
+            else
+                std::snprintf(text, sizeof text,
+                              "no sample: splitting stopped at the ceiling of %d floaters "
+                              "before the sample settled (a larger density gives fewer, "
+                              "larger floaters)",
+                              system.maxFloaters);
             break;
         case SampleOutcome::StepLimit:
             std::snprintf(text, sizeof text,

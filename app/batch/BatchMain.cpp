@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #ifdef _WIN32
@@ -18,8 +19,10 @@
 #include <unistd.h>
 #endif
 
+#include "geo/OutOfMemory.h"
 #include "mesh/MeshExport.h"
 #include "model/BlobFile.h"
+#include "model/SafeWrite.h"
 #include "model/VessikSpheres.h"
 #include "sim/FloaterFile.h"
 #include "sim/Stepping.h"
@@ -40,6 +43,7 @@ struct Options {
     bool quiet = false;
     std::string meshFile;  // none when empty
     std::string blobFile = "blobs.dat";
+    bool blobFileGiven = false;
 };
 
 int usageError(const std::string& message) {
@@ -121,7 +125,7 @@ int parseOptions(int argc, char** argv, Options& options) {
             return usageError("only one blob file may be given\n" + std::string(kUsage));
         } else {
             options.blobFile = arg;
-            haveFile = true;
+            options.blobFileGiven = haveFile = true;
         }
     }
     return -1;
@@ -133,6 +137,27 @@ std::string inDir(const std::string& dir, const char* name) {
     return (last == '/' || last == '\\') ? dir + name : dir + "/" + name;
 }
 
+// Hours of simulation must not end in a file that cannot be read or written: both are
+// checked before the first step. -1 when all is well, else the exit status after the
+// message: 2 for a blob file that cannot be read (named, or blobs.dat when it is there),
+// 1 for an output file that cannot be written.
+int checkFiles(const Options& options) {
+    std::string error;
+    std::error_code ec;
+    if ((options.blobFileGiven || std::filesystem::exists(options.blobFile, ec)) &&
+        !blobFileReadable(options.blobFile, &error))
+        return usageError(error);
+    const std::string outputs[] = {
+        options.writeFiles ? inDir(options.outDir, "floaters.dat") : std::string(),
+        options.writeFiles ? inDir(options.outDir, "blobs.dat") : std::string(), options.meshFile};
+    for (const std::string& output : outputs) {
+        if (output.empty() || canWriteFile(output, &error)) continue;
+        std::fprintf(stderr, "dazirudo-batch: %s\n", error.c_str());
+        return 1;
+    }
+    return -1;
+}
+
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -140,8 +165,10 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    endProgramWhenOutOfMemory("dazirudo-batch");
     Options options;
-    const int status = parseOptions(argc, argv, options);
+    int status = parseOptions(argc, argv, options);
+    if (status < 0) status = checkFiles(options);
     if (status >= 0) return status;
 
     geo::QList systems;
@@ -152,6 +179,8 @@ int main(int argc, char** argv) {
         VessikObj* blob = system->addBlob(30.0);
         blob->centre() = geo::Vertex(0.0, 0.0, 0.0);
     }
+    // A model that needs more seed floaters than the ceiling ends the run at once, as
+    // "ceiling", with its reason.
     system->startSampling();
 
     const bool showProgress = !options.quiet && isatty(fileno(stderr));
@@ -159,7 +188,7 @@ int main(int argc, char** argv) {
     bool forceStep = false, handedOff = false;
     long long steps = 0;
     double simulationSeconds = 0.0, triangulationSeconds = 0.0;
-    SampleOutcome failure = SampleOutcome::Sampling;
+    SampleOutcome failure = sampleFailure(*system);
     while (!handedOff && failure == SampleOutcome::Sampling) {
         const bool mayStep = steps < options.maxSteps;
         // Once out of steps, only a stable system may still run its hand-off frame.
@@ -187,12 +216,13 @@ int main(int argc, char** argv) {
 
     int exitStatus = handedOff ? 0 : 3;
     if (options.writeFiles) {
-        std::string error;
+        std::string error, notice;
         if (!writeFloaterFile(systems, inDir(options.outDir, "floaters.dat").c_str(), &error) ||
-            !writeBlobFile(systems, inDir(options.outDir, "blobs.dat").c_str(), &error)) {
+            !writeBlobFile(systems, inDir(options.outDir, "blobs.dat").c_str(), &error, &notice)) {
             std::fprintf(stderr, "dazirudo-batch: %s\n", error.c_str());
             exitStatus = 1;
         }
+        if (!notice.empty()) std::fprintf(stderr, "dazirudo-batch: %s\n", notice.c_str());
     }
 
     if (!options.meshFile.empty()) {

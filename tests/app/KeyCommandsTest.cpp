@@ -20,10 +20,12 @@ struct KeyFixture : ::testing::Test {
         app.addSystem(system);
         system->addBlob(30.0);
     }
+    // One press acted on by one idle pass, whose frame then ends.
     bool press(std::uint16_t code) {
         app.setKeyState(code, true);
         const bool goOn = applyKeyCommands(app, system, density);
         app.setKeyState(code, false);
+        app.keysActedOn();
         return goOn;
     }
 };

@@ -21,8 +21,20 @@ namespace fs = std::filesystem;
 TEST(CommandLine, EmptyMeansBlobsDatAndAnythingElseIsTakenWhole) {
     EXPECT_EQ(blobFileFromCommandLine(""), "blobs.dat");
     EXPECT_EQ(blobFileFromCommandLine(nullptr), "blobs.dat");
-    // Not split, not unquoted.
+    EXPECT_EQ(blobFileFromCommandLine("my model.dat"), "my model.dat");
+    // Not split, and only a pair of quotes around the whole line is taken away.
     EXPECT_EQ(blobFileFromCommandLine("\"my model.dat\" extra"), "\"my model.dat\" extra");
+    EXPECT_EQ(blobFileFromCommandLine("\"a\" \"b\""), "\"a\" \"b\"");
+    EXPECT_EQ(blobFileFromCommandLine("\"half.dat"), "\"half.dat");
+}
+
+// Explorer, and cmd for a path with a blank, put the file name in double quotes.
+TEST(CommandLine, OnePairOfSurroundingQuotesIsNoPartOfTheName) {
+    EXPECT_EQ(blobFileFromCommandLine("\"C:\\my models\\figure.dat\""),
+              "C:\\my models\\figure.dat");
+    EXPECT_EQ(blobFileFromCommandLine(" \"my model.dat\"  "), "my model.dat");
+    EXPECT_EQ(blobFileFromCommandLine("\"\""), "blobs.dat");
+    EXPECT_EQ(blobFileFromCommandLine("\""), "\"");
 }
 
 TEST(CommandLine, ArgumentsAreJoinedBySingleBlanks) {
@@ -82,6 +94,26 @@ TEST_F(FileFixture, BlobFileNotFullyReadIsKeptAsideBeforeBeingReplaced) {
     EXPECT_EQ(readAll(path).rfind("// New Implicit System\n//   Blobs = 2\n", 0), 0u);
 }
 
+// A mistyped name gives the default blob; the blobs.dat of the folder, which the program
+// never read, is kept aside at exit and the program says so.
+TEST_F(FileFixture, BlobsDatThatWasNotReadIsKeptAsideWithAMessage) {
+    std::string twentyBlobs;
+    for (int i = 0; i < 20; ++i) twentyBlobs += "  10 " + std::to_string(i) + " 0 0\n";
+    const fs::path blobs = write("blobs.dat", twentyBlobs);
+    EXPECT_FALSE(system->readBlobFile((folder / "figure-typo.dat").string().c_str()));
+    system->addBlob(30.0);
+
+    ::testing::internal::CaptureStderr();
+    const bool written = app.writeBlobFile(blobs.string().c_str());
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(written);
+    EXPECT_EQ(readAll(folder / "blobs.dat.unread"), twentyBlobs);
+    EXPECT_EQ(readAll(blobs).rfind("// New Implicit System\n//   Blobs = 1\n", 0), 0u);
+    EXPECT_EQ(said, "dazirudo: " + blobs.string() +
+                        " is not the file the model was read from; it is kept as " +
+                        blobs.string() + ".unread\n");
+}
+
 TEST_F(FileFixture, FullyReadBlobFileIsSimplyReplaced) {
     const fs::path path = write("model.dat", "  10 0 0 0\n");
     ASSERT_TRUE(system->readBlobFile(path.string().c_str()));
@@ -95,15 +127,20 @@ TEST_F(FileFixture, FullyReadBlobFileIsSimplyReplaced) {
               "  10.00000  1.00000  2.00000  3.00000\n");
 }
 
-TEST_F(FileFixture, AnIncompleteReadOfAnotherFileDoesNotTouchTheTarget) {
+// The file read in part is not the one written: it stays as it is. The target, which the
+// model was not read from, is kept aside.
+TEST_F(FileFixture, AnIncompleteReadOfAnotherFileLeavesThatFileAlone) {
     const fs::path source = write("source.dat", "  20 1 2\n");
     const fs::path target = write("blobs.dat", "old\n");
     system->readBlobFile(source.string().c_str());
     ASSERT_TRUE(system->blobFileIncomplete);
     app.blobFileName = source.string();
+    ::testing::internal::CaptureStderr();
     ASSERT_TRUE(app.writeBlobFile(target.string().c_str()));
-    EXPECT_FALSE(fs::exists(folder / "blobs.dat.unread"));
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(fs::exists(folder / "source.dat.unread"));
     EXPECT_EQ(readAll(source), "  20 1 2\n");
+    EXPECT_EQ(readAll(folder / "blobs.dat.unread"), "old\n");
 }
 
 TEST_F(FileFixture, FloaterFileHeaderComesFromTheCoreWriter) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/KeyCommands.h"
+#include "app/Program.h"
 #include "app/Simulator.h"
 #include "model/VessikSpheres.h"
 #include "view/Visualize.h"
@@ -83,6 +84,64 @@ TEST_F(FrameFixture, FrameClearsKeysFrom32ButKeepsHeldCtrl) {
     for (int code = 0; code < Simulator::keyCount; ++code) {
         EXPECT_EQ(app.keyState(code), code < 32) << "code " << code;
     }
+}
+
+// A key pressed and released between two idle passes (a quick tap, or any tap during a
+// slow frame) acts exactly once, as a held key does.
+TEST_F(FrameFixture, TapBetweenTwoPassesActsOnce) {
+    double density = 2.0;
+    const auto tap = [&](std::uint16_t code) {
+        app.setKeyState(code, true);
+        app.setKeyState(code, false);
+    };
+    tap(vk::add);
+    tap('B');
+    tap(vk::insert);
+    for (int pass = 0; pass < 3; ++pass) {
+        ASSERT_TRUE(runIdlePass(app, system, density));
+        EXPECT_EQ(density, 2.05) << "pass " << pass;
+        EXPECT_TRUE(app.drawFlags[Simulator::DrawBlobs]) << "pass " << pass;
+        EXPECT_EQ(system->blobs.count(), 2) << "pass " << pass;
+    }
+    tap(vk::escape);
+    EXPECT_FALSE(runIdlePass(app, system, density));
+}
+
+// A held key acts once per key-down message, so the keyboard's repeat steps it; Ctrl, which
+// the mouse reads as held, is up as soon as it is released, tapped or not.
+TEST_F(FrameFixture, HeldKeyActsOncePerKeyDown) {
+    double density = 2.0;
+    app.setKeyState(vk::add, true);
+    runIdlePass(app, system, density);
+    runIdlePass(app, system, density);
+    EXPECT_EQ(density, 2.05);
+    app.setKeyState(vk::add, true);  // the keyboard's repeat
+    runIdlePass(app, system, density);
+    EXPECT_DOUBLE_EQ(density, 2.1);
+    app.setKeyState(vk::add, false);
+
+    app.setKeyState(Simulator::controlKey, true);
+    runIdlePass(app, system, density);
+    EXPECT_TRUE(app.keys[Simulator::controlKey]);
+    app.setKeyState(Simulator::controlKey, false);
+    EXPECT_FALSE(app.keys[Simulator::controlKey]);
+}
+
+// While the window is minimised no frame runs, and the keys wait for one: a key held down
+// acts once when the window is back, not on every idle pass in between.
+TEST_F(FrameFixture, MinimisedWindowKeysWaitForTheNextFrame) {
+    double density = 2.0;
+    app.setActive(false);
+    app.setKeyState(vk::add, true);
+    app.setKeyState(vk::insert, true);
+    for (int pass = 0; pass < 1000; ++pass) ASSERT_TRUE(runIdlePass(app, system, density));
+    EXPECT_EQ(density, 2.0);
+    EXPECT_EQ(system->blobs.count(), 1);
+
+    app.setActive(true);
+    for (int pass = 0; pass < 3; ++pass) runIdlePass(app, system, density);
+    EXPECT_EQ(density, 2.05);
+    EXPECT_EQ(system->blobs.count(), 2);
 }
 
 TEST_F(FrameFixture, StatusGoesFromRunningThroughTriangulatingToFinished) {

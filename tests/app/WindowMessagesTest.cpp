@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include "app/KeyCommands.h"
+#include "app/Program.h"
 #include "app/Simulator.h"
+#include "model/VessikSpheres.h"
+#include "sim/ImplicitSurface.h"
 #include "view/Visualize.h"
 #include "view/win32/WindowMessages.h"
 
@@ -42,6 +46,35 @@ TEST_F(WindowMessages, KeysAreTheLowWordOfWParam) {
     EXPECT_TRUE(send(WM_KEYUP, 0x1006B, 0).handled);
     EXPECT_FALSE(app.keys[0x6B]);
     EXPECT_TRUE(app.keys[Simulator::controlKey]);  // only its own key-up clears it
+}
+
+// A key-down and its key-up dispatched before the next idle pass: the pass still acts on
+// the key, once.
+TEST_F(WindowMessages, QuickTapActsOnceOnTheNextIdlePass) {
+    app.started = true;  // as after startUp, without a window
+    double density = 2.0;
+    send(WM_KEYDOWN, vk::add, 0);
+    send(WM_KEYUP, vk::add, 0);
+    ASSERT_TRUE(runIdlePass(app, nullptr, density));
+    ASSERT_TRUE(runIdlePass(app, nullptr, density));
+    EXPECT_EQ(density, 2.05);
+    send(WM_KEYDOWN, vk::escape, 0);
+    send(WM_KEYUP, vk::escape, 0);
+    EXPECT_FALSE(runIdlePass(app, nullptr, density));
+}
+
+// Minimised, the loop keeps passing idle; a key held meanwhile acts once after restoring.
+TEST_F(WindowMessages, KeysWaitWhileMinimised) {
+    app.started = true;
+    double density = 2.0;
+    send(WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 1), 0);
+    send(WM_KEYDOWN, vk::add, 0);
+    for (int pass = 0; pass < 100; ++pass) runIdlePass(app, nullptr, density);
+    EXPECT_EQ(density, 2.0);
+    send(WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, 0), 0);
+    runIdlePass(app, nullptr, density);
+    runIdlePass(app, nullptr, density);
+    EXPECT_EQ(density, 2.05);
 }
 
 TEST_F(WindowMessages, WheelZoomsByTheSignOfTheHighWord) {
@@ -112,6 +145,31 @@ TEST_F(WindowMessages, ButtonsTakeTheCaptureAndTheLastReleaseGivesItBack) {
     EXPECT_TRUE(outcome.releaseCapture);
     EXPECT_FALSE(outcome.takeCapture);
     EXPECT_FALSE(app.buttons[1]);
+}
+
+// Another window taking the mouse mid-drag (Alt-Tab) is the release this window will
+// never see: the buttons come up and the held control particle is let go, so the system
+// stops stepping. The window taking the capture back itself changes nothing.
+TEST_F(WindowMessages, LostCaptureReleasesTheButtons) {
+    VessikSpheres* system = new VessikSpheres(defaultIsoValue);
+    app.addSystem(system);
+    system->addBlob(30.0);
+    system->seedParticles();
+    app.picked = system->particles.first();
+    app.pickedSystem = system;
+    send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
+    send(WM_RBUTTONDOWN, MK_LBUTTON | MK_RBUTTON, MAKELPARAM(10, 10), true);
+    ASSERT_NE(app.picked, nullptr);
+    ASSERT_EQ(app.picked->state, Particle::Control);
+
+    EXPECT_TRUE(send(WM_CAPTURECHANGED, 0, 0, true).handled);
+    EXPECT_TRUE(app.buttons[0]);
+    EXPECT_TRUE(app.buttons[1]);
+
+    EXPECT_TRUE(send(WM_CAPTURECHANGED, 0, 0, false).handled);
+    EXPECT_FALSE(app.buttons[0]);
+    EXPECT_FALSE(app.buttons[1]);
+    EXPECT_EQ(app.picked, nullptr);  // nothing held: frames no longer force a step
 }
 
 TEST_F(WindowMessages, CapturedMovesOutsideTheClientAreaAreIgnored) {

@@ -105,12 +105,14 @@ find_window() {
     [ -n "$window" ]
 }
 
-# start NAME: a fresh folder holding model.dat; the program runs there on it.
+# start NAME [FILE [MODEL]]: a fresh folder holding MODEL (the one-blob example) as FILE
+# (model.dat); the program runs there on it. MODEL "-" puts nothing there.
 start() {
     folder=$work/$1
+    local file=${2:-model.dat}
     mkdir -p "$folder"
-    cp "$model" "$folder/model.dat"
-    (cd "$folder" && exec "${program[@]}" model.dat >stdout.txt 2>stderr.txt) &
+    [ "${3:-}" = - ] || cp "${3:-$model}" "$folder/$file"
+    (cd "$folder" && exec "${program[@]}" "$file" >stdout.txt 2>stderr.txt) &
     appPid=$!
     if ! until_ok "$startLimit" find_window; then
         note "no window appeared: $(cat "$folder/stderr.txt")"
@@ -136,13 +138,20 @@ running='^VessikSpheres - Density: [0-9]+\.[0-9]{2} - Total Floaters: [0-9]+ - S
 triangulating='^VessikSpheres - Density: [0-9]+\.[0-9]{2} - Total Floaters: [0-9]+ - Stable Floaters: [0-9]+  \([0-9]+\.[0-9]{2}%\) - Triangulation in progress\.\.\.$'
 finished='^VessikSpheres - Density: ([0-9]+\.[0-9]{2}) - Total Floaters: ([0-9]+) - Total Triangles: ([1-9][0-9]*) - System stopped$'
 
-# Keys are held until their effect shows, as a user's keystroke lasts several frames;
-# a press and release inside one frame would never be seen by the main loop.
+# Keys are mostly held until their effect shows, as a user's keystroke lasts several
+# frames; `tap` presses and releases at once, quicker than a frame.
 key_down() {
     xdotool windowfocus "$window" 2>/dev/null
     xdotool keydown "$@"
 }
 key_up() { xdotool keyup "$@"; }
+
+tap() {
+    xdotool windowfocus "$window" 2>/dev/null
+    # One command, so that the release follows the press at once, in the same batch of
+    # window events: the main loop never finds the key down.
+    xdotool keydown --delay 0 "$1" keyup --delay 0 "$1"
+}
 
 exited() { ! kill -0 "$appPid" 2>/dev/null; }
 
@@ -558,6 +567,65 @@ scenario_mesh_mode_later() {
     escape
 }
 
+# Quick taps, released before the main loop comes round, each act exactly once: the
+# density goes up and down one step at a time, and a tap of Escape ends the program.
+scenario_key_taps() {
+    start taps || return 1
+    wait_title "$finished" || return 1
+    tap KP_Add
+    wait_title '^VessikSpheres - Density: 2\.05 .*System stopped$' ||
+        { note "a tap of keypad plus: $(title)"; return 1; }
+    # The system steps again after the change: this tap comes during those frames.
+    tap KP_Subtract
+    wait_title '^VessikSpheres - Density: 2\.00 .*System stopped$' ||
+        { note "a tap of keypad minus: $(title)"; return 1; }
+    tap Escape
+    finish || { note "a tap of Escape did not end the program"; return 1; }
+    [ "$status" -eq 0 ]
+}
+
+# A file name with a blank in it: Windows hands it over in double quotes, which are no part
+# of the name. The two-blob model must be read, not replaced by the default blob.
+scenario_name_with_blank() {
+    start blank "my model.dat" "$root/examples/two-blobs.dat" || return 1
+    wait_title "$finished" || return 1
+    escape || return 1
+    [ "$status" -eq 0 ] || return 1
+    local header
+    header=$(tr -d '\r' <"$folder/blobs.dat" | sed -n 2p)
+    [ "$header" = "//   Blobs = 2" ] || { note "blobs.dat says $header; stderr: $(cat "$folder/stderr.txt")"; return 1; }
+}
+
+# The program never writes over a blobs.dat that it does not hold: one it never read (the
+# name on the command line was mistyped, so the default blob was used), or one the user
+# edited while the program ran. Either is kept as blobs.dat.unread, and the program says so.
+scenario_blobs_kept() {
+    mkdir -p "$work/typo"
+    cp "$root/examples/figure.dat" "$work/typo/blobs.dat"
+    start typo figure-typo.dat - || return 1
+    wait_title "$finished" || return 1
+    escape || return 1
+    [ "$status" -eq 0 ] || return 1
+    if ! cmp -s "$root/examples/figure.dat" "$folder/blobs.dat.unread"; then
+        note "the figure was not kept: $(ls "$folder")"
+        return 1
+    fi
+    grep -q 'blobs.dat is not the file the model was read from; it is kept as blobs.dat.unread' \
+        "$folder/stderr.txt" || { note "stderr: $(cat "$folder/stderr.txt")"; return 1; }
+
+    start edited blobs.dat || return 1
+    wait_title "$finished" || return 1
+    printf '  20.00000  40.00000  0.00000  0.00000\n' >>"$folder/blobs.dat"
+    cp "$folder/blobs.dat" "$folder/edited.txt"
+    escape || return 1
+    if ! cmp -s "$folder/edited.txt" "$folder/blobs.dat.unread"; then
+        note "the edited file was not kept: $(ls "$folder")"
+        return 1
+    fi
+    grep -q 'blobs.dat has changed since it was read; it is kept as blobs.dat.unread' \
+        "$folder/stderr.txt" || { note "stderr: $(cat "$folder/stderr.txt")"; return 1; }
+}
+
 scenario_no_display() {
     local folder=$work/nodisplay
     mkdir -p "$folder"
@@ -613,5 +681,8 @@ run no_files_after_o
 run insert_and_delete
 run insert_resettles
 run mesh_mode_later
+run key_taps
+run name_with_blank
+run blobs_kept
 [ "$flavour" = native ] && run no_display
 summary

@@ -223,7 +223,7 @@ TEST(BlobFile, RefusesLinesWithUnusableNumbers) {
     }
 }
 
-// Lines and numbers are read in full, however long.
+// Lines and numbers are read in full, however long, up to a megabyte.
 TEST(BlobFile, ReadsOverLongLinesAndNumbersWhole) {
     TempFolder temp;
     VessikSpheres system(defaultIsoValue);
@@ -290,12 +290,13 @@ TEST(BlobFile, WritingOverAFolderFailsAndLeavesIt) {
     EXPECT_TRUE(std::filesystem::is_directory(path));
 }
 
+// A longer old file that the model was read from: the new text replaces all of it.
 TEST(BlobFile, WritingReplacesAnOldFile) {
     TempFolder temp;
     const std::string path = temp.path("blobs.dat");
-    writeBytes(path, std::string(5000, 'x'));
+    writeBytes(path, "//" + std::string(5000, 'x') + "\n  30 0 0 0\n");
     VessikSpheres system(defaultIsoValue);
-    system.addBlob(30.0);
+    ASSERT_TRUE(system.readBlobFile(path.c_str()));
     geo::QList systems;
     systems.append(&system);
     ASSERT_TRUE(writeBlobFile(systems, path.c_str()));

@@ -79,32 +79,60 @@ TEST(HostileBlobFile, BinaryGarbageIsSkippedLineByLine) {
     EXPECT_TRUE(mixed.blobFileIncomplete);  // "\x7f\x80 xyz" is two number texts
 }
 
-// A zero byte ends a line's text: "  10 1 2" is left, three numbers, so the line is skipped.
+// A zero byte ends a line's text. Whatever stands after it on that line never reaches the
+// model, so the file is not fully read; a zero byte with nothing after it loses nothing.
 TEST(HostileBlobFile, ZeroByteEndsTheLinesText) {
     TempFolder temp;
-    VessikSpheres system(defaultIsoValue);
-    EXPECT_TRUE(readText(system, temp, std::string("  10 1 2\0 3\n  20 4 5 6\n", 22)));
-    ASSERT_EQ(system.blobs.count(), 1);
-    EXPECT_EQ(system.blobs.first()->getRadius(), 20.0);
-    EXPECT_TRUE(system.blobFileIncomplete);
+    struct Case {
+        std::string bytes;
+        int blobs;
+        bool incomplete;
+    };
+    const Case cases[] = {
+        {std::string("  10 1 2\0 3\n  20 4 5 6\n", 22), 1, true},  // "  10 1 2": skipped
+        {std::string("  10 1 2 3\0 4 5 6\n", 19), 1, true},        // accepted, "4 5 6" lost
+        {std::string("\0  10 1 2 3\n", 13), 0, true},              // an empty text
+        {std::string("  10 1 2 3\0\n", 12), 1, false},
+        {std::string("  10 1 2 3 \0 \0\n", 16), 1, false},
+        {std::string("// note\0 10 1 2 3\n", 19), 0, false},  // a comment, all of it
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.bytes));
+        VessikSpheres system(defaultIsoValue);
+        EXPECT_TRUE(readText(system, temp, c.bytes));
+        EXPECT_EQ(system.blobs.count(), c.blobs);
+        EXPECT_EQ(system.blobFileIncomplete, c.incomplete);
+    }
 }
 
-// Lines of ten megabytes are read whole, in one piece, by the same rules as short ones.
-TEST(HostileBlobFile, TenMegabyteLines) {
+// A line of up to a megabyte is read whole, by the same rules as a short one; a longer one
+// stops the reading as unreadable, so neither memory nor time grows with a file that has
+// no line ends.
+TEST(HostileBlobFile, LinesOfMoreThanAMegabyteStopTheReading) {
     TempFolder temp;
-    const std::size_t tenMegabytes = 10u << 20;
+    const std::size_t megabyte = 1u << 20;
 
-    // Blanks, then one blob: it is read like any other.
+    // Blanks, then one blob, a megabyte in all: it is read like any other.
+    const std::string blob = "30 1 2 3";
     VessikSpheres padded(defaultIsoValue);
-    EXPECT_TRUE(readText(padded, temp, std::string(tenMegabytes, ' ') + "30 1 2 3\n"));
+    EXPECT_TRUE(readText(padded, temp, std::string(megabyte - blob.size(), ' ') + blob + "\n"));
     ASSERT_EQ(padded.blobs.count(), 1);
     EXPECT_EQ(padded.blobs.first()->centre(), geo::Vertex(1, 2, 3));
+    EXPECT_FALSE(padded.blobFileIncomplete);
 
-    // A radius and a million points: a blob has one, so it goes in at the origin and
-    // reading stops there.
+    // One byte more: nothing of it is taken, nor of what follows; what came before stays.
+    VessikSpheres longer(defaultIsoValue);
+    EXPECT_FALSE(readText(
+        longer, temp,
+        "  10 0 0 0\n" + std::string(megabyte + 1 - blob.size(), ' ') + blob + "\n  20 0 0 0\n"));
+    ASSERT_EQ(longer.blobs.count(), 1);
+    EXPECT_EQ(longer.blobs.first()->getRadius(), 10.0);
+    EXPECT_TRUE(longer.blobFileIncomplete);
+
+    // A radius and a hundred thousand points: a blob has one, so it goes in at the origin
+    // and reading stops there.
     std::string points = "  7";
-    for (int i = 0; i < 3000000; ++i) points += " 1";
-    points.resize(tenMegabytes, ' ');
+    for (int i = 0; i < 300000; ++i) points += " 1";
     VessikSpheres many(defaultIsoValue);
     EXPECT_FALSE(readText(many, temp, points + "\n  20 0 0 0\n"));
     ASSERT_EQ(many.blobs.count(), 1);
@@ -112,13 +140,24 @@ TEST(HostileBlobFile, TenMegabyteLines) {
     EXPECT_EQ(many.blobs.first()->centre(), geo::Vertex(0, 0, 0));
     EXPECT_TRUE(many.blobFileIncomplete);
 
-    // One number of ten million digits: 3e10000000 is no finite radius; the line is skipped.
+    // One number of half a million digits: 3e500000 is no finite radius; the line is skipped.
     VessikSpheres digits(defaultIsoValue);
-    EXPECT_TRUE(
-        readText(digits, temp, "  3" + std::string(tenMegabytes, '0') + " 0 0 0\n  20 0 0 0\n"));
+    EXPECT_TRUE(readText(digits, temp, "  3" + std::string(500000, '0') + " 0 0 0\n  20 0 0 0\n"));
     ASSERT_EQ(digits.blobs.count(), 1);
     EXPECT_EQ(digits.blobs.first()->getRadius(), 20.0);
     EXPECT_TRUE(digits.blobFileIncomplete);
+}
+
+// A device that never ends a line: the reader stops after a megabyte.
+TEST(HostileBlobFile, EndlessZerosStopTheReading) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no /dev/zero";
+#else
+    VessikSpheres system(defaultIsoValue);
+    EXPECT_FALSE(system.readBlobFile("/dev/zero"));
+    EXPECT_EQ(system.blobs.count(), 0);
+    EXPECT_TRUE(system.blobFileIncomplete);
+#endif
 }
 
 // Coordinates keep any finite value, the largest included; they are written in full

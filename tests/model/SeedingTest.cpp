@@ -98,3 +98,23 @@ TEST(Seeding, SeedRadiusTruncatesTheDesiredEnergy) {
     system.seedParticles();
     expectSeed(system.particles.at(3), {0, -9, 0}, 0.0);
 }
+
+// The floater ceiling bounds the seeds as it bounds fission: whole blobs are seeded while
+// their six fit, and the system says that the ceiling stopped it.
+TEST(Seeding, CeilingStopsTheSeeding) {
+    struct Case {
+        int ceiling, floaters;
+        bool everyBlob;
+    };
+    const Case cases[] = {{30, 30, true}, {29, 24, false}, {5, 0, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ceiling);
+        VessikSpheres system(defaultIsoValue);
+        for (int i = 0; i < 5; ++i) system.addBlob(30.0)->centre() = {100.0 * i, 0, 0};
+        system.maxFloaters = c.ceiling;
+        EXPECT_EQ(system.seedParticles(), c.everyBlob);
+        EXPECT_EQ(system.particles.size(), c.floaters);
+        EXPECT_EQ(system.grid.getCount(), c.floaters);
+        EXPECT_EQ(system.floaterCeilingReached, !c.everyBlob);
+    }
+}

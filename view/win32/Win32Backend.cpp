@@ -85,6 +85,15 @@ WindowMessageOutcome handleWindowMessage(Simulator& app, UINT message, WPARAM wP
         case WM_MOUSEWHEEL:
             app.mouseWheel(HIWORD(wParam));
             break;
+        case WM_CAPTURECHANGED:
+            // Another window took the mouse (Alt-Tab, a message box): this window will see
+            // no release, so the lost capture is the release. A held control particle
+            // would otherwise keep the system stepping.
+            if (!captured) {
+                for (int button = 0; button < 2; ++button)
+                    if (app.buttons[button]) app.mouseButton(button, false);
+            }
+            break;
         default:
             outcome.handled = false;
             break;

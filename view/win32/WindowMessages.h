@@ -17,5 +17,7 @@ struct WindowMessageOutcome {
 // `captured` tells whether the window holds the mouse capture now. While it does, moves
 // outside the client area (as stored by the last size message) are ignored, as Windows
 // never reports them without capture; their coordinates would wrap as unsigned words.
+// WM_CAPTURECHANGED with `captured` false (the capture went to another window) releases
+// every button that is down.
 WindowMessageOutcome handleWindowMessage(Simulator& app, UINT message, WPARAM wParam, LPARAM lParam,
                                          bool captured);
