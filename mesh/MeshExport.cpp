@@ -59,13 +59,13 @@ bool indexMesh(Reconstruct& mesh, Indexed* out) {
 }
 
 // Nine significant digits: finer than any sample spacing, and the files stay compact.
-bool writeObj(std::FILE* file, const Indexed& mesh) {
+bool writeObj(std::FILE* file, const Indexed& mesh, double toModel) {
     bool ok = std::fprintf(file, "# Dazirudo mesh: %d vertices, %d triangles\n",
                            static_cast<int>(mesh.vertices.size()),
                            static_cast<int>(mesh.faces.size())) >= 0;
     for (const ReconNode* n : mesh.vertices)
-        ok = ok && std::fprintf(file, "v %.9g %.9g %.9g\n", n->position.x, n->position.y,
-                                n->position.z) >= 0;
+        ok = ok && std::fprintf(file, "v %.9g %.9g %.9g\n", n->position.x * toModel,
+                                n->position.y * toModel, n->position.z * toModel) >= 0;
     for (const ReconNode* n : mesh.vertices)
         ok = ok &&
              std::fprintf(file, "vn %.9g %.9g %.9g\n", n->normal.x, n->normal.y, n->normal.z) >= 0;
@@ -75,7 +75,7 @@ bool writeObj(std::FILE* file, const Indexed& mesh) {
     return ok;
 }
 
-bool writePly(std::FILE* file, const Indexed& mesh) {
+bool writePly(std::FILE* file, const Indexed& mesh, double toModel) {
     bool ok = std::fprintf(file,
                            "ply\nformat ascii 1.0\ncomment Dazirudo mesh\n"
                            "element vertex %d\nproperty double x\nproperty double y\n"
@@ -86,8 +86,9 @@ bool writePly(std::FILE* file, const Indexed& mesh) {
                            static_cast<int>(mesh.faces.size())) >= 0;
     for (const ReconNode* n : mesh.vertices)
         ok = ok &&
-             std::fprintf(file, "%.9g %.9g %.9g %.9g %.9g %.9g\n", n->position.x, n->position.y,
-                          n->position.z, n->normal.x, n->normal.y, n->normal.z) >= 0;
+             std::fprintf(file, "%.9g %.9g %.9g %.9g %.9g %.9g\n", n->position.x * toModel,
+                          n->position.y * toModel, n->position.z * toModel, n->normal.x,
+                          n->normal.y, n->normal.z) >= 0;
     for (const std::array<int, 3>& f : mesh.faces)
         ok = ok && std::fprintf(file, "3 %d %d %d\n", f[0], f[1], f[2]) >= 0;
     return ok;
@@ -131,7 +132,8 @@ MeshQuality measureMesh(Reconstruct& mesh, const std::function<double(const geo:
     return quality;
 }
 
-bool writeMesh(Reconstruct& mesh, const std::string& path, std::string* error) {
+bool writeMesh(Reconstruct& mesh, const std::string& path, std::string* error,
+               double unitScale) {
     const std::string extension = lowerExtension(path);
     const bool obj = extension == ".obj";
     if (!obj && extension != ".ply") {
@@ -145,6 +147,10 @@ bool writeMesh(Reconstruct& mesh, const std::string& path, std::string* error) {
     }
     return writeFileSafely(
         path,
-        [&](std::FILE* file) { return obj ? writeObj(file, indexed) : writePly(file, indexed); },
+        [&](std::FILE* file) {
+            // A power of two: the model's units come back exactly.
+            const double toModel = 1.0 / unitScale;
+            return obj ? writeObj(file, indexed, toModel) : writePly(file, indexed, toModel);
+        },
         error);
 }

@@ -25,5 +25,7 @@ MeshQuality measureMesh(Reconstruct& mesh,
 // Writes `.obj` (v, vn, f a//a b//b c//c, 1-based) or ASCII `.ply` (x y z nx ny nz, face
 // lists), chosen by the extension in any letter case, through a temporary file renamed over
 // `path`. False with `error` set for another extension, a mesh whose nodes were replaced
-// since it was made, or a failed write.
-bool writeMesh(Reconstruct& mesh, const std::string& path, std::string* error = nullptr);
+// since it was made, or a failed write. Positions are divided by `unitScale`, the working
+// units per model unit of the system the mesh samples, so the file is in the model's units.
+bool writeMesh(Reconstruct& mesh, const std::string& path, std::string* error = nullptr,
+               double unitScale = 1.0);

@@ -227,7 +227,7 @@ int main(int argc, char** argv) {
 
     if (!options.meshFile.empty()) {
         std::string error;
-        if (!writeMesh(system->reconstruct, options.meshFile, &error)) {
+        if (!writeMesh(system->reconstruct, options.meshFile, &error, system->unitScale)) {
             std::fprintf(stderr, "dazirudo-batch: %s\n", error.c_str());
             exitStatus = 1;
         }

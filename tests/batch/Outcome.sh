@@ -36,7 +36,10 @@ expect limit 3 step_limit "^dazirudo-batch: no stable sample after 5 steps" --ma
 expect settled 0 stable "" "$examples/sphere.dat"
 # The same model a thousand times smaller: sampled all the same.
 printf '  0.03000  0.00000  0.00000  0.00000\n' >"$work/tiny.dat"
-expect tiny 0 stable "" "$work/tiny.dat"
+expect tiny 0 stable "" --mesh "$work/tiny.obj" "$work/tiny.dat"
+# ... and its mesh is written in the model's units: every vertex 0.03 from the centre.
+awk '/^v / { r = sqrt($2 * $2 + $3 * $3 + $4 * $4); if (r < 0.0299 || r > 0.0301) bad++; n++ }
+    END { exit !(n > 100 && bad == 0) }' "$work/tiny.obj" || fail "tiny: mesh not in the model's units"
 
 [ "$failures" -eq 0 ] && echo "all outcome checks passed"
 [ "$failures" -eq 0 ]
