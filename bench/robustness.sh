@@ -5,6 +5,7 @@
 #
 #   bench/robustness.sh [--batch PROGRAM] [--quick] [--jobs N] [--max-steps N]
 #                       [--matrix scale|density|both] [--models "sphere figure ..."]
+#                       [--scaled "figure@0.01 figure@100"]
 #
 # The scale matrix samples a sphere of radius 0.01 to 10,000 and every example scaled by
 # 0.01 to 100, at densities 2 and 1 (seed 1), and compares each count with the one at
@@ -23,6 +24,7 @@ maxSteps=5000
 matrix=both
 quick=
 models="sphere two-blobs chain ring figure"
+scaledModels="figure@0.01 figure@100"
 while [ $# -gt 0 ]; do
     case $1 in
         --batch) batch=$2; shift ;;
@@ -30,6 +32,7 @@ while [ $# -gt 0 ]; do
         --max-steps) maxSteps=$2; shift ;;
         --matrix) matrix=$2; shift ;;
         --models) models=$2; shift ;;
+        --scaled) scaledModels=$2; shift ;;
         --quick) quick=1 ;;
         *) echo "unknown argument $1" >&2; exit 2 ;;
     esac
@@ -95,7 +98,7 @@ fi
 if [ "$matrix" != scale ]; then
     if [ -n "$quick" ]; then densities="4 2 1 0.6 0.4 0.3"; seeds="1 2 3"; else
         densities="4 3 2 1.5 1 0.8 0.6 0.5 0.4 0.3"; seeds="1 2 3 4 5 6 7 8 9 10"; fi
-    for m in $models figure@0.01 figure@100; do
+    for m in $models $scaledModels; do
         name=${m%@*}
         f=1
         [ "$name" != "$m" ] && f=${m#*@}
