@@ -33,20 +33,29 @@ bool applyKeyCommands(Simulator& app, ImplicitSurface* system, double& density) 
     if (app.keyState(vk::divide) || app.keyState('O')) {
         app.toggleDrawFlag(Simulator::WriteFilesAtExit);
     }
-    if (app.keyState(vk::add)) density += densityStep;
-    if (app.keyState(vk::subtract)) density = lowerDensity(density);
+    // The main-row keys for keyboards without a keypad; its minus leaves the edges be.
+    if (app.keyState(vk::add) || app.keyState(vk::oemPlus)) density += densityStep;
+    if (app.keyState(vk::subtract) || app.keyState(vk::oemMinus)) density = lowerDensity(density);
     if (app.keyState(vk::insert) && system != nullptr) {
         // In working units, like everything on screen. The new blob gets its six seed
         // floaters: where it stands apart from the model no floater would ever reach it.
+        app.history.record(*app.systems);
         VessikObj* blob = system->addBlob(insertedBlobRadius);
         if (blob != nullptr) {
             blob->centre() = geo::Vertex(0.0, 0.0, 0.0);
             system->seedBlob(blob);
         }
     }
-    if (app.keyState(vk::del) && system != nullptr) {
-        // The oldest blob; the system refuses to remove its only one.
+    // The oldest blob; the system refuses to remove its only one.
+    if (app.keyState(vk::del) && system != nullptr && system->blobs.count() > 1) {
+        app.history.record(*app.systems);
         system->removeBlob(system->blobs.first());
     }
+    const bool control = app.keyState(Simulator::controlKey);
+    if (control && app.keyState('Z')) app.undoBlobChange();
+    if (control && app.keyState('Y')) app.redoBlobChange();
+    if (app.keyState(vk::f1) || app.keyState('H')) app.helpShown = !app.helpShown;
+    if (app.keyState(vk::home)) app.frameSample();
+    if (app.keyState('E')) app.writeMeshFile(nullptr, true);
     return true;
 }

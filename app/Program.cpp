@@ -1,11 +1,12 @@
 #include "app/Program.h"
 
-#include <cmath>
 #include <cstdio>
+#include <memory>
 
 #include "app/KeyCommands.h"
 #include "app/Simulator.h"
 #include "geo/OutOfMemory.h"
+#include "model/BlobFile.h"
 #include "model/VessikSpheres.h"
 #include "view/Visualize.h"
 
@@ -41,27 +42,77 @@ std::string blobFileFromArguments(int argc, const char* const* argv) {
     return joined.empty() ? defaultBlobFile : joined;
 }
 
-bool runIdlePass(Simulator& app, ImplicitSurface* system, double& density) {
+void loadBlobFile(ImplicitSurface& system, const std::string& fileName) {
+    if (!system.readBlobFile(fileName.c_str())) {
+        VessikObj* blob = system.addBlob(defaultBlobRadius);
+        blob->centre() = geo::Vertex(0.0, 0.0, 0.0);
+    }
+}
+
+bool openDroppedFile(Simulator& app) {
+    const std::string name = app.droppedFile;
+    app.droppedFile.clear();
+    // A drop is a deliberate choice of file: one that cannot be read, or holds no blob (a
+    // picture dropped by mistake), must not replace the model with the default blob.
+    std::string error;
+    if (!blobFileReadable(name, &error)) {
+        std::fprintf(stderr, "dazirudo: %s; the model stays as it is\n", error.c_str());
+        return false;
+    }
+    // Read before the current model's files are written, so that a dropped blobs.dat is
+    // opened as it was dropped, not as the write leaves it.
+    std::unique_ptr<ImplicitSurface> fresh = std::make_unique<VessikSpheres>(defaultIsoValue);
+    loadBlobFile(*fresh, name);
+    if (fresh->blobs.count() == 0) {
+        std::fprintf(stderr, "dazirudo: %s holds no blob; the model stays as it is\n",
+                     name.c_str());
+        return false;
+    }
+    if (app.drawFlags[Simulator::WriteFilesAtExit] && !app.writeFilesAsAtExit()) {
+        std::fprintf(stderr, "dazirudo: %s is not opened, so that the model kept is not lost\n",
+                     name.c_str());
+        return false;
+    }
+    ImplicitSurface* system = fresh.release();
+    app.replaceModel(system);
+    app.blobFileName = name;
+    system->startSampling();
+    std::fprintf(stderr, "dazirudo: opened %s\n", name.c_str());
+    return true;
+}
+
+bool runIdlePass(Simulator& app, double& density) {
     // No frame runs while the window is minimised; the keys wait for the next one, or a
     // held key would act on every one of the many passes that show nothing.
     if (!app.framesRun()) return true;
-    if (!applyKeyCommands(app, system, density)) return false;
+    if (!applyKeyCommands(app, app.modelSystem(), density)) return false;
+    if (!app.droppedFile.empty()) openDroppedFile(app);
     app.runFrame(density);
     return true;
 }
 
-int runMainLoop(Simulator& app, ImplicitSurface* system) {
+int runMainLoop(Simulator& app) {
     double density = startDensity;
+    // Every message may have changed what the picture shows (a key, the camera, an
+    // uncovered window): the first idle pass after one runs a frame, resting or not.
+    bool frameOwed = true;
     for (;;) {
         switch (app.view->pumpMessage()) {
             case Visualize::Pump::Quit:
                 return 0;
             case Visualize::Pump::Dispatched:
+                frameOwed = true;
                 continue;
             case Visualize::Pump::Idle:
                 break;
         }
-        if (!runIdlePass(app, system, density)) return 0;
+        if (!frameOwed && app.resting(density)) {
+            app.view->waitMessage();
+            frameOwed = true;
+            continue;
+        }
+        frameOwed = false;
+        if (!runIdlePass(app, density)) return 0;
     }
 }
 
@@ -76,15 +127,14 @@ int runProgram(const std::string& blobFile) {
     // The window procedure reaches the application through this pointer, also during
     // window creation, so it is set before startUp.
     application = new Simulator;
-    ImplicitSurface* system = application->addSystem(new VessikSpheres(1.0 / std::exp(1.0)));
+    ImplicitSurface* system = application->addSystem(new VessikSpheres(defaultIsoValue));
     application->blobFileName = blobFile;
-    if (!system->readBlobFile(blobFile.c_str())) {
-        VessikObj* blob = system->addBlob(defaultBlobRadius);
-        blob->centre() = geo::Vertex(0.0, 0.0, 0.0);
-    }
+    loadBlobFile(*system, blobFile);
     int status = 1;  // the window could not be made; its error has been shown
     if (application->startUp()) {
-        status = runMainLoop(*application, system);
+        std::fputs("dazirudo: press F1 or H in the window for the keys and mouse gestures\n",
+                   stderr);
+        status = runMainLoop(*application);
         application->shutDown();
         if (application->writeFailed) status = 1;
     }

@@ -1,12 +1,17 @@
 #include "app/Simulator.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
+#include "mesh/MeshExport.h"
 #include "model/BlobFile.h"
 #include "sim/FloaterFile.h"
 #include "sim/ImplicitSurface.h"
 #include "sim/Particle.h"
 #include "sim/Stepping.h"
+#include "view/Framing.h"
+#include "view/Scene.h"
 #include "view/Visualize.h"
 
 Simulator* application = nullptr;
@@ -17,6 +22,7 @@ namespace {
 constexpr std::uint16_t windowWidth = 800;
 constexpr std::uint16_t windowHeight = 600;
 constexpr std::uint16_t windowBits = 32;
+constexpr const char* defaultMeshFile = "mesh.obj";
 
 // True when `particle` lies in `list`, compared by identity only: the
 // particle behind a stale pointer must not be touched.
@@ -45,6 +51,23 @@ ImplicitSurface* Simulator::addSystem(ImplicitSurface* system) {
     return system;
 }
 
+ImplicitSurface* Simulator::modelSystem() {
+    return systems->count() > 0 ? static_cast<ImplicitSurface*>(systems->at(0)) : nullptr;
+}
+
+void Simulator::replaceModel(ImplicitSurface* fresh) {
+    for (int i = 0; i < systems->count(); ++i) delete static_cast<ImplicitSurface*>(systems->at(i));
+    systems->clear();
+    systems->append(fresh);
+    picked = nullptr;
+    pickedSystem = nullptr;
+    forceStep = false;
+    handedOff = false;
+    history.clear();
+    // A new system may be made where an old one was: its reports start afresh.
+    failureReported.clear();
+}
+
 bool Simulator::startUp() {
     if (started) return true;
     if (!view->create(windowWidth, windowHeight, windowBits)) return false;
@@ -61,11 +84,7 @@ bool Simulator::startUp() {
 bool Simulator::shutDown() {
     if (!started) return true;
     view->kill();
-    if (drawFlags[WriteFilesAtExit]) {
-        const bool floatersWritten = writeFloaterFile();
-        const bool blobsWritten = writeBlobFile();
-        writeFailed = !floatersWritten || !blobsWritten;
-    }
+    if (drawFlags[WriteFilesAtExit]) writeFailed = !writeFilesAsAtExit();
     started = false;
     return true;
 }
@@ -84,6 +103,26 @@ void Simulator::runFrame(double density) {
     reportSampleFailures();
     drawScene();
     keysActedOn();
+}
+
+bool Simulator::resting(double density) {
+    // Minimised (or not started): no frame runs until a message changes that.
+    if (!framesRun()) return true;
+    if (forceStep || buttons[0] || buttons[1] || !droppedFile.empty()) return false;
+    if (appliedDensity != density || !handedOff) return false;
+    for (int code = 0; code < keyCount; ++code)
+        if (keys[code] || pressed[code]) return false;
+    for (int i = 0; i < systems->count(); ++i) {
+        ImplicitSurface* system = static_cast<ImplicitSurface*>(systems->at(i));
+        if (!system->isStable()) return false;
+        if (!meshWanted()) continue;
+        // A mesh still to be made, or still being revealed triangle by triangle.
+        if (!system->meshCurrent) return false;
+        const int count = system->reconstruct.triangleCount();
+        if (nextProgress(drawFlags[DrawProgressive], count, progressCount) != progressCount)
+            return false;
+    }
+    return true;
 }
 
 void Simulator::keysActedOn() {
@@ -157,4 +196,77 @@ bool Simulator::writeBlobFile(const char* fileName) {
     }
     std::fprintf(stderr, "dazirudo: %s\n", error.c_str());
     return false;
+}
+
+bool Simulator::writeMeshFile(const char* fileName, bool announce) {
+    const std::string path = fileName != nullptr ? fileName : defaultMeshFile;
+    ImplicitSurface* meshed = nullptr;
+    int meshedCount = 0;
+    for (int i = 0; i < systems->count(); ++i) {
+        ImplicitSurface* system = static_cast<ImplicitSurface*>(systems->at(i));
+        if (system->reconstruct.triangleCount() == 0) continue;
+        if (meshed == nullptr) meshed = system;
+        ++meshedCount;
+    }
+    if (meshed == nullptr) {
+        std::error_code ec;
+        if (announce) {
+            std::fprintf(stderr, "dazirudo: no mesh to write yet: %s\n",
+                         meshWanted() ? "the sample has not settled"
+                                      : "switch the mesh on with T or M first");
+        } else if (std::filesystem::exists(path, ec)) {
+            // A mesh.obj of an earlier model would pass for this one's.
+            std::fprintf(stderr, "dazirudo: %s is left as it was: this model has no mesh\n",
+                         path.c_str());
+        }
+        return true;
+    }
+    std::string error;
+    if (!writeMesh(meshed->reconstruct, path, &error, meshed->unitScale)) {
+        std::fprintf(stderr, "dazirudo: %s\n", error.c_str());
+        return false;
+    }
+    // One file holds one mesh; the program itself makes one system.
+    if (meshedCount > 1)
+        std::fprintf(stderr, "dazirudo: %s holds the mesh of the first of %d meshed systems\n",
+                     path.c_str(), meshedCount);
+    if (announce) {
+        std::error_code ec;
+        const std::filesystem::path shown = std::filesystem::absolute(path, ec);
+        std::fprintf(stderr, "dazirudo: mesh written to %s (%d triangles)\n",
+                     ec ? path.c_str() : shown.string().c_str(),
+                     meshed->reconstruct.triangleCount());
+    }
+    return true;
+}
+
+bool Simulator::writeFilesAsAtExit() {
+    const bool floatersWritten = writeFloaterFile();
+    const bool blobsWritten = writeBlobFile();
+    const bool meshWritten = writeMeshFile();
+    return floatersWritten && blobsWritten && meshWritten;
+}
+
+bool Simulator::undoBlobChange() {
+    if (!history.undo(*systems)) return false;
+    // The held control particles went with the change they made.
+    picked = nullptr;
+    return true;
+}
+
+bool Simulator::redoBlobChange() {
+    if (!history.redo(*systems)) return false;
+    picked = nullptr;
+    return true;
+}
+
+void Simulator::frameSample() {
+    view->frame(sampleBounds(*systems));
+}
+
+void Simulator::dropFile(const std::string& path, int count) {
+    droppedFile = path;
+    if (count > 1)
+        std::fprintf(stderr, "dazirudo: %d files were dropped; only %s is opened\n", count,
+                     path.c_str());
 }

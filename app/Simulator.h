@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/BlobHistory.h"
 #include "geo/QList.h"
 
 class ImplicitSurface;
@@ -36,6 +37,12 @@ public:
     Simulator& operator=(const Simulator&) = delete;
 
     ImplicitSurface* addSystem(ImplicitSurface* system);
+    // The system the keys change (Insert, Delete): the first, the one the program made at
+    // start or the one a dropped file replaced it by; null when there is none.
+    ImplicitSurface* modelSystem();
+    // Every system is deleted and `fresh` takes their place, with nothing picked, held,
+    // handed off or undoable left over from the old model.
+    void replaceModel(ImplicitSurface* fresh);
     bool startUp();
     bool shutDown();
     void runFrame(double density);
@@ -53,6 +60,11 @@ public:
     // Frames run, and keys act, only once started and while the window is not minimised.
     bool framesRun() const { return started && active; }
     bool meshWanted() const { return drawFlags[DrawTriangles] || drawFlags[DrawEdges]; }
+    // True when a frame would change nothing: frames do not run, or every system is
+    // stable and handed off (and meshed, and fully revealed, when the mesh is shown), the
+    // density is applied, no key or button is down and no dropped file waits. The main
+    // loop then waits for the next window message instead of running frames.
+    bool resting(double density);
 
     // Scene (view/Scene.cpp): one system, or every system when none is given; sets the
     // status line and swaps the buffers.
@@ -72,6 +84,24 @@ public:
     // file could not be written (the previous file is then intact).
     bool writeFloaterFile(const char* fileName = nullptr);
     bool writeBlobFile(const char* fileName = nullptr);
+    // The mesh of the first triangulated system, in the model's units, to `fileName`
+    // ("mesh.obj" when null), as dazirudo-batch --mesh writes it. With no mesh nothing is
+    // written. `announce` (the E key) says in one line on standard error what was written,
+    // or why nothing was. False only when the file could not be written.
+    bool writeMeshFile(const char* fileName = nullptr, bool announce = false);
+    // What shutDown writes when the O switch is on: floaters.dat, blobs.dat and mesh.obj.
+    // False when any of them could not be written.
+    bool writeFilesAsAtExit();
+
+    // Undo and redo of the blob model (Ctrl+Z, Ctrl+Y); false when there is nothing to
+    // undo or redo. Insert and Delete record the model before they change it.
+    bool undoBlobChange();
+    bool redoBlobChange();
+    // Places the camera so that the whole sample fills the window (Home).
+    void frameSample();
+    // A file dropped on the window (`count` files were dropped; the first is taken). The
+    // next idle pass opens it.
+    void dropFile(const std::string& path, int count = 1);
 
     std::unique_ptr<Visualize> view;
     std::unique_ptr<geo::QList> systems;      // ImplicitSurface pointers, owned, in added order
@@ -89,6 +119,9 @@ public:
     std::uint8_t rotationMode = 0;            // which mouse axes turn which camera angles
     double appliedDensity = 2.0;              // the density of the last simulation step
     bool drawFlags[DrawFlagCount] = {true, false, false, true, true, false, true};
+    bool helpShown = false;   // the help overlay of F1 or H
+    BlobHistory history;      // the blob models before the latest changes
+    std::string droppedFile;  // dropped on the window, not opened yet
 
     // The blob file read at start; blobs.dat written over it is first moved aside when
     // the model does not hold all of it.

@@ -52,6 +52,8 @@ void Simulator::mouseButton(int button, bool down) {
     // Every button event that leaves the left button down over a picked particle makes a
     // new control particle: a copy held by the user, which the surface follows.
     if (buttons[0] && picked != nullptr) {
+        // The model as it was before this hold, for Ctrl+Z once the hold becomes a drag.
+        if (picked->state != Particle::Control) history.prepare(*systems);
         Particle* copy = new Particle(*picked);
         copy->state = Particle::Control;
         if (pickedSystem != nullptr && pickedSystem->addControlParticle(copy) != nullptr) {
@@ -61,7 +63,10 @@ void Simulator::mouseButton(int button, bool down) {
             picked = nullptr;
         }
     }
-    if (!buttons[0]) picked = nullptr;
+    if (!buttons[0]) {
+        picked = nullptr;
+        history.forgetPrepared();
+    }
 }
 
 void Simulator::mouseMove(std::uint16_t x, std::uint16_t y) {
@@ -139,6 +144,7 @@ void Simulator::dragPicked(int x, int y) {
     if (picked == nullptr || picked->state != Particle::Control) return;
     geo::Vertex moved;
     if (!view->unprojectAtDepth(picked->position, x, y, moved)) return;
+    history.commitPrepared();
     picked->repulsionVelocity = moved - picked->position;
     picked->position = moved;
     forceStep = true;

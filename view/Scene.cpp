@@ -36,6 +36,7 @@ void Simulator::drawScene(ImplicitSurface* only) {
             drawSystem(*static_cast<ImplicitSurface*>(system));
         }
     }
+    if (helpShown) view->drawHelp();
     view->swap();
 }
 

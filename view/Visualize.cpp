@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "view/Framing.h"
 #include "view/GL.h"
 #include "view/Mouse.h"
 
@@ -11,7 +12,6 @@ namespace {
 // The near plane is a single-precision constant, as the projection has always used.
 constexpr float nearPlane = 0.1f;
 constexpr double farPlane = 1000.0;
-constexpr double fieldOfView = 45.0;  // degrees, vertical
 constexpr double pi = 3.14159265358979323846;
 
 }  // namespace
@@ -113,6 +113,16 @@ void Visualize::pan(int a, int b) {
 
 void Visualize::zoom(int a) {
     distance += a;
+}
+
+void Visualize::frame(const Bounds& bounds) {
+    if (bounds.empty) return;
+    const CameraPlacement placement =
+        frameBounds(bounds, rotX, rotY, rotZ, fieldOfView,
+                    static_cast<double>(width) / static_cast<double>(height > 0 ? height : 1));
+    panX = placement.panX;
+    panY = placement.panY;
+    distance = placement.distance;
 }
 
 void Visualize::drawSphere(const geo::Vertex& centre, double radius) {

@@ -15,6 +15,7 @@
 #include "geo/Vertex.h"
 
 class GLUquadric;
+struct Bounds;
 
 class Visualize {
 public:
@@ -24,6 +25,7 @@ public:
     // The icons of the error boxes (the Windows MessageBox styles).
     static constexpr unsigned iconError = 0x10;
     static constexpr unsigned iconInformation = 0x40;
+    static constexpr double fieldOfView = 45.0;  // degrees, vertical
 
     Visualize();
     ~Visualize();
@@ -37,8 +39,12 @@ public:
     void kill();
     void setTitle(const std::string& text);
     void swap();
-    // Takes at most one batch of waiting window events and never blocks.
+    // Takes at most one batch of waiting window events and never blocks: Dispatched when
+    // it handed any to the application, Idle when none was waiting.
     Pump pumpMessage();
+    // Blocks until the next window event arrives (GLFW handles it here, Win32 leaves it
+    // for pumpMessage): the main loop's rest while there is nothing to compute or draw.
+    void waitMessage();
     // A message box on Windows, a line on standard error elsewhere.
     static void showMessage(const char* text, const char* caption, unsigned icon);
 
@@ -50,6 +56,8 @@ public:
     void rotate(int a, int b, int c);
     void pan(int a, int b);
     void zoom(int a);
+    // Pan and distance that make `bounds` fill the window at the present turn.
+    void frame(const Bounds& bounds);
 
     // Drawing primitives; each loads the camera first and sets every state it needs.
     void drawSphere(const geo::Vertex& centre, double radius);
@@ -58,6 +66,8 @@ public:
     void drawTriangle(const geo::Triangle& triangle);
     void drawTriangleEdges(const geo::Triangle& triangle);
     void drawNormal(const geo::Vertex& point, const geo::Vertex& vector);
+    // The help over the picture (view/HelpOverlay.cpp).
+    void drawHelp();
 
     // Picking support. `pickTransform` gives projection * model-view (column-major, as GL
     // stores it) and the viewport; `unprojectAtDepth` gives the model-space point under

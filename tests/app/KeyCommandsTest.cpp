@@ -75,6 +75,28 @@ TEST_F(KeyFixture, KeypadMinusTogglesEdgesAndLowersDensityInOnePass) {
     EXPECT_DOUBLE_EQ(density, 1.95);
 }
 
+// Keyboards without a keypad: the main-row + (=) and - change the density as the keypad's
+// keys do, and this minus leaves the edges alone.
+TEST_F(KeyFixture, MainRowPlusAndMinusChangeTheDensityOnly) {
+    press(vk::oemPlus);
+    EXPECT_EQ(density, 2.05);
+    press(vk::oemMinus);
+    EXPECT_DOUBLE_EQ(density, 2.0);
+    EXPECT_TRUE(app.drawFlags[Simulator::DrawEdges]);
+    // With the keypad's twin in the same pass the density moves one step, not two.
+    app.setKeyState(vk::oemPlus, true);
+    app.setKeyState(vk::add, true);
+    applyKeyCommands(app, system, density);
+    EXPECT_DOUBLE_EQ(density, 2.05);
+}
+
+TEST_F(KeyFixture, F1AndHShowAndHideTheHelp) {
+    press(vk::f1);
+    EXPECT_TRUE(app.helpShown);
+    press('H');
+    EXPECT_FALSE(app.helpShown);
+}
+
 TEST_F(KeyFixture, KeypadPlusRaisesByOneStepPerPass) {
     press(vk::add);
     EXPECT_EQ(density, 2.05);

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/InFolder.h"
 #include "app/Program.h"
 #include "app/Simulator.h"
 #include "model/VessikSpheres.h"
@@ -152,6 +153,56 @@ TEST_F(FileFixture, FloaterFileHeaderComesFromTheCoreWriter) {
               0u);
 }
 
+// A file dropped on the window becomes the model as the start reads one, once the current
+// model's files are written as at exit.
+TEST_F(FileFixture, DroppedFileReplacesTheModelOnceTheCurrentOneIsWritten) {
+    system->addBlob(30.0);
+    system->seedParticles();
+    app.history.record(*app.systems);
+    const fs::path dropped = write("two.dat", "  30 -20 0 0\n  30 20 0 0\n");
+    InFolder in(folder);
+    app.started = true;  // as after startUp, without a window
+    app.dropFile(dropped.string());
+    double density = 2.0;
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(runIdlePass(app, density));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "dazirudo: opened " + dropped.string() + "\n");
+    EXPECT_TRUE(app.droppedFile.empty());
+    ASSERT_EQ(app.systems->count(), 1);
+    ImplicitSurface* opened = app.modelSystem();
+    ASSERT_EQ(opened->blobs.count(), 2);
+    EXPECT_EQ(opened->blobs.at(1)->centre(), geo::Vertex(20.0, 0.0, 0.0));
+    EXPECT_GT(opened->particles.size(), 0);  // seeded, and stepped once
+    EXPECT_EQ(app.history.undoable(), 0);    // the old model's changes are not this one's
+    EXPECT_EQ(readAll(folder / "blobs.dat"),
+              "// New Implicit System\n//   Blobs = 1\n//   Stability = 0.90000\n"
+              "  30.00000  0.00000  0.00000  0.00000\n");
+    EXPECT_EQ(readAll(folder / "floaters.dat").rfind("// New Implicit System\n//   Blobs = 1\n", 0),
+              0u);
+}
+
+// A drop is a deliberate choice: a file that cannot be read, or holds no blob (a picture
+// dropped by mistake), leaves the model as it is instead of giving the default blob.
+TEST_F(FileFixture, DropThatIsNoModelKeepsTheModel) {
+    system->addBlob(40.0);
+    const fs::path picture = write("picture.png", "\x89PNG\r\n\x1a\n binary\n");
+    fs::create_directories(folder / "a folder");
+    const fs::path drops[] = {folder / "missing.dat", folder / "a folder", picture};
+    InFolder in(folder);
+    for (const fs::path& drop : drops) {
+        app.dropFile(drop.string());
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(openDroppedFile(app)) << drop;
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find("the model stays as it is\n"), std::string::npos) << said;
+        EXPECT_EQ(app.modelSystem(), system) << drop;
+        EXPECT_EQ(system->blobs.first()->getRadius(), 40.0);
+        EXPECT_TRUE(app.droppedFile.empty());
+    }
+    EXPECT_FALSE(fs::exists(folder / "blobs.dat"));  // nothing was written either
+}
+
 #ifndef _WIN32
 TEST(GlfwKeys, KeysBecomeWindowsVirtualKeyCodes) {
     EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_ESCAPE), 0x1B);
@@ -172,6 +223,10 @@ TEST(GlfwKeys, KeysBecomeWindowsVirtualKeyCodes) {
     EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_DELETE), 0x2E);
     EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_LEFT_CONTROL), 0x11);
     EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_RIGHT_CONTROL), 0x11);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_HOME), 0x24);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_F1), 0x70);
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_EQUAL), 0xBB);  // VK_OEM_PLUS, the = and + key
+    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_MINUS), 0xBD);  // VK_OEM_MINUS
     EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_UNKNOWN), 0);
 }
 

@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
+#include "app/InFolder.h"
 #include "app/KeyCommands.h"
 #include "app/Program.h"
 #include "app/Simulator.h"
+#include "model/TempFile.h"
 #include "model/VessikSpheres.h"
+#include "view/Scene.h"
 #include "view/Visualize.h"
 
 namespace {
@@ -98,13 +103,13 @@ TEST_F(FrameFixture, TapBetweenTwoPassesActsOnce) {
     tap('B');
     tap(vk::insert);
     for (int pass = 0; pass < 3; ++pass) {
-        ASSERT_TRUE(runIdlePass(app, system, density));
+        ASSERT_TRUE(runIdlePass(app, density));
         EXPECT_EQ(density, 2.05) << "pass " << pass;
         EXPECT_TRUE(app.drawFlags[Simulator::DrawBlobs]) << "pass " << pass;
         EXPECT_EQ(system->blobs.count(), 2) << "pass " << pass;
     }
     tap(vk::escape);
-    EXPECT_FALSE(runIdlePass(app, system, density));
+    EXPECT_FALSE(runIdlePass(app, density));
 }
 
 // A held key acts once per key-down message, so the keyboard's repeat steps it; Ctrl, which
@@ -112,16 +117,16 @@ TEST_F(FrameFixture, TapBetweenTwoPassesActsOnce) {
 TEST_F(FrameFixture, HeldKeyActsOncePerKeyDown) {
     double density = 2.0;
     app.setKeyState(vk::add, true);
-    runIdlePass(app, system, density);
-    runIdlePass(app, system, density);
+    runIdlePass(app, density);
+    runIdlePass(app, density);
     EXPECT_EQ(density, 2.05);
     app.setKeyState(vk::add, true);  // the keyboard's repeat
-    runIdlePass(app, system, density);
+    runIdlePass(app, density);
     EXPECT_DOUBLE_EQ(density, 2.1);
     app.setKeyState(vk::add, false);
 
     app.setKeyState(Simulator::controlKey, true);
-    runIdlePass(app, system, density);
+    runIdlePass(app, density);
     EXPECT_TRUE(app.keys[Simulator::controlKey]);
     app.setKeyState(Simulator::controlKey, false);
     EXPECT_FALSE(app.keys[Simulator::controlKey]);
@@ -134,12 +139,12 @@ TEST_F(FrameFixture, MinimisedWindowKeysWaitForTheNextFrame) {
     app.setActive(false);
     app.setKeyState(vk::add, true);
     app.setKeyState(vk::insert, true);
-    for (int pass = 0; pass < 1000; ++pass) ASSERT_TRUE(runIdlePass(app, system, density));
+    for (int pass = 0; pass < 1000; ++pass) ASSERT_TRUE(runIdlePass(app, density));
     EXPECT_EQ(density, 2.0);
     EXPECT_EQ(system->blobs.count(), 1);
 
     app.setActive(true);
-    for (int pass = 0; pass < 3; ++pass) runIdlePass(app, system, density);
+    for (int pass = 0; pass < 3; ++pass) runIdlePass(app, density);
     EXPECT_EQ(density, 2.05);
     EXPECT_EQ(system->blobs.count(), 2);
 }
@@ -316,4 +321,104 @@ TEST_F(FrameFixture, SampleThatDiedOutIsReportedOnce) {
     app.runFrame(2.0);
     const std::string said = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(said, "dazirudo: no sample: every floater died out at density 2.00\n");
+}
+
+// The mesh leaves with the model: at exit beside floaters.dat and blobs.dat, and at once
+// with E, in the model's units (here a blob of radius 0.3, simulated 256 times larger).
+TEST_F(FrameFixture, MeshIsWrittenAtExitAndByTheEKeyInTheModelsUnits) {
+    VessikSpheres* small = new VessikSpheres(defaultIsoValue);
+    small->addBlob(0.3);
+    small->seedRandom(7);
+    app.replaceModel(small);
+    small->startSampling();
+    ASSERT_GT(small->unitScale, 1.0);
+    for (int i = 0; i < frameLimit && !handedOff; ++i) app.runFrame(2.0);
+    const int triangles = small->reconstruct.triangleCount();
+    ASSERT_GT(triangles, 0);
+
+    TempFolder folder;
+    InFolder in(folder.root());
+    ::testing::internal::CaptureStderr();
+    app.setKeyState('E', true);
+    double density = 2.0;
+    applyKeyCommands(app, small, density);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    const std::string path = std::filesystem::absolute("mesh.obj").string();
+    EXPECT_EQ(said, "dazirudo: mesh written to " + path + " (" + std::to_string(triangles) +
+                        " triangles)\n");
+    std::filesystem::remove("mesh.obj");
+
+    ASSERT_TRUE(app.shutDown());
+    EXPECT_FALSE(app.writeFailed);
+    EXPECT_TRUE(std::filesystem::exists("floaters.dat"));
+    EXPECT_TRUE(std::filesystem::exists("blobs.dat"));
+    std::ifstream mesh("mesh.obj");
+    int vertices = 0, faces = 0;
+    for (std::string line; std::getline(mesh, line);) {
+        if (line.rfind("v ", 0) == 0) {
+            double x, y, z;
+            ASSERT_EQ(std::sscanf(line.c_str(), "v %lf %lf %lf", &x, &y, &z), 3);
+            // On the surface of the lone blob: 0.3 from its centre, to the sample's accuracy.
+            EXPECT_NEAR(std::sqrt(x * x + y * y + z * z), 0.3, 0.006);
+            ++vertices;
+        }
+        if (line.rfind("f ", 0) == 0) ++faces;
+    }
+    EXPECT_GT(vertices, 0);
+    EXPECT_EQ(faces, triangles);
+}
+
+// Before the mesh exists, E says why nothing was written, and the exit leaves a mesh.obj
+// of an earlier run alone, saying so.
+TEST_F(FrameFixture, NoMeshYetIsSaidAndNothingIsWritten) {
+    TempFolder folder;
+    InFolder in(folder.root());
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(app.writeMeshFile(nullptr, true));
+    std::ofstream("mesh.obj") << "# an earlier model\n";
+    EXPECT_TRUE(app.writeMeshFile());
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said,
+              "dazirudo: no mesh to write yet: the sample has not settled\n"
+              "dazirudo: mesh.obj is left as it was: this model has no mesh\n");
+    EXPECT_EQ(readWhole("mesh.obj", "rt"), "# an earlier model\n");
+}
+
+// The main loop waits for a window message only when a frame would change nothing.
+TEST_F(FrameFixture, RestsOnlyWhenAFrameWouldChangeNothing) {
+    EXPECT_FALSE(app.resting(2.0));  // settling
+    ASSERT_TRUE(runUntilJustStable());
+    EXPECT_FALSE(app.resting(2.0));  // the hand-off and its mesh are still to come
+    app.runFrame(2.0);
+    ASSERT_TRUE(handedOff);
+    EXPECT_TRUE(app.resting(2.0));
+
+    EXPECT_FALSE(app.resting(2.05));  // a density key changed the density
+    app.setKeyState(Simulator::controlKey, true);
+    EXPECT_FALSE(app.resting(2.0));  // Ctrl held: the picking view
+    app.setKeyState(Simulator::controlKey, false);
+    app.setKeyState('B', true);
+    app.setKeyState('B', false);
+    EXPECT_FALSE(app.resting(2.0));  // a tap not acted on yet
+    app.keysActedOn();
+    app.buttons[1] = true;
+    EXPECT_FALSE(app.resting(2.0));
+    app.buttons[1] = false;
+    app.dropFile("model.dat");
+    EXPECT_FALSE(app.resting(2.0));
+    app.droppedFile.clear();
+    EXPECT_TRUE(app.resting(2.0));
+
+    // Revealed triangle by triangle, the mesh takes a frame per triangle.
+    app.toggleDrawFlag(Simulator::DrawProgressive);
+    progressCount = 1;
+    EXPECT_FALSE(app.resting(2.0));
+    progressCount = system->reconstruct.triangleCount() + 1;
+    EXPECT_TRUE(app.resting(2.0));
+
+    app.setActive(false);  // minimised: nothing runs until the window is back
+    system->unsettle();
+    EXPECT_TRUE(app.resting(2.0));
+    app.setActive(true);
+    EXPECT_FALSE(app.resting(2.0));
 }

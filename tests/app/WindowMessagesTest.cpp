@@ -4,6 +4,12 @@
 #ifdef _WIN32
 
 #include <gtest/gtest.h>
+#include <shellapi.h>  // after windows.h, which WindowMessages.h brings
+#include <shlobj.h>    // DROPFILES
+
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "app/KeyCommands.h"
 #include "app/Program.h"
@@ -55,12 +61,12 @@ TEST_F(WindowMessages, QuickTapActsOnceOnTheNextIdlePass) {
     double density = 2.0;
     send(WM_KEYDOWN, vk::add, 0);
     send(WM_KEYUP, vk::add, 0);
-    ASSERT_TRUE(runIdlePass(app, nullptr, density));
-    ASSERT_TRUE(runIdlePass(app, nullptr, density));
+    ASSERT_TRUE(runIdlePass(app, density));
+    ASSERT_TRUE(runIdlePass(app, density));
     EXPECT_EQ(density, 2.05);
     send(WM_KEYDOWN, vk::escape, 0);
     send(WM_KEYUP, vk::escape, 0);
-    EXPECT_FALSE(runIdlePass(app, nullptr, density));
+    EXPECT_FALSE(runIdlePass(app, density));
 }
 
 // Minimised, the loop keeps passing idle; a key held meanwhile acts once after restoring.
@@ -69,11 +75,11 @@ TEST_F(WindowMessages, KeysWaitWhileMinimised) {
     double density = 2.0;
     send(WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 1), 0);
     send(WM_KEYDOWN, vk::add, 0);
-    for (int pass = 0; pass < 100; ++pass) runIdlePass(app, nullptr, density);
+    for (int pass = 0; pass < 100; ++pass) runIdlePass(app, density);
     EXPECT_EQ(density, 2.0);
     send(WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, 0), 0);
-    runIdlePass(app, nullptr, density);
-    runIdlePass(app, nullptr, density);
+    runIdlePass(app, density);
+    runIdlePass(app, density);
     EXPECT_EQ(density, 2.05);
 }
 
@@ -194,6 +200,35 @@ TEST_F(WindowMessages, CapturedMovesOutsideTheClientAreaAreIgnored) {
     EXPECT_EQ(app.mouseY, 599);
     EXPECT_EQ(app.view->rotY, 399);
     EXPECT_EQ(app.view->rotX, 299);
+}
+
+// What Explorer hands over on a drop: a DROPFILES header and the names, each ended by a
+// zero and the list by another. DragFinish, which the window procedure calls, frees it.
+HGLOBAL makeDrop(const std::vector<std::string>& names) {
+    std::size_t size = sizeof(DROPFILES) + 1;
+    for (const std::string& name : names) size += name.size() + 1;
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    DROPFILES* header = static_cast<DROPFILES*>(GlobalLock(memory));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = FALSE;
+    char* text = reinterpret_cast<char*>(header) + sizeof(DROPFILES);
+    for (const std::string& name : names) {
+        std::memcpy(text, name.c_str(), name.size() + 1);
+        text += name.size() + 1;
+    }
+    GlobalUnlock(memory);
+    return memory;
+}
+
+TEST_F(WindowMessages, DroppedFilesGiveTheFirstToOpen) {
+    const std::string name = "C:\\my models\\figure.dat";
+    EXPECT_TRUE(send(WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop({name})), 0).handled);
+    EXPECT_EQ(app.droppedFile, name);
+    ::testing::internal::CaptureStderr();
+    send(WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop({"a.dat", "b.dat"})), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "dazirudo: 2 files were dropped; only a.dat is opened\n");
+    EXPECT_EQ(app.droppedFile, "a.dat");
 }
 
 TEST_F(WindowMessages, UncapturedMovesPassTheWordsAsTheyAre) {

@@ -19,6 +19,9 @@ GLFWwindow* glfwWindow(void* handle) {
     return static_cast<GLFWwindow*>(handle);
 }
 
+// Events handed to the application; pumpMessage reports Dispatched when it handled any.
+unsigned eventsHandled = 0;
+
 void reportError(int code, const char* description) {
     std::fprintf(stderr, "dazirudo: GLFW error 0x%x: %s\n", code, description);
 }
@@ -26,6 +29,7 @@ void reportError(int code, const char* description) {
 // The callbacks reach the one application through its program-wide pointer, as the
 // Win32 window procedure does.
 void onKey(GLFWwindow*, int key, int, int action, int) {
+    ++eventsHandled;
     const std::uint16_t code = virtualKeyFromGlfw(key);
     if (application == nullptr || code == 0) return;
     // A press and every auto-repeat set the key (each acts once per idle pass); a release
@@ -34,10 +38,12 @@ void onKey(GLFWwindow*, int key, int, int action, int) {
 }
 
 void onIconify(GLFWwindow*, int iconified) {
+    ++eventsHandled;
     if (application != nullptr) application->setActive(iconified == GLFW_FALSE);
 }
 
 void onFramebufferSize(GLFWwindow*, int width, int height) {
+    ++eventsHandled;
     if (application != nullptr) {
         application->view->resize(static_cast<std::uint16_t>(width),
                                   static_cast<std::uint16_t>(height));
@@ -45,6 +51,7 @@ void onFramebufferSize(GLFWwindow*, int width, int height) {
 }
 
 void onCursor(GLFWwindow* window, double x, double y) {
+    ++eventsHandled;
     if (application == nullptr) return;
     int width = 0;
     int height = 0;
@@ -56,6 +63,7 @@ void onCursor(GLFWwindow* window, double x, double y) {
 }
 
 void onButton(GLFWwindow*, int button, int action, int) {
+    ++eventsHandled;
     if (application == nullptr) return;
     int index = -1;
     if (button == GLFW_MOUSE_BUTTON_LEFT) index = 0;
@@ -64,9 +72,22 @@ void onButton(GLFWwindow*, int button, int action, int) {
 }
 
 void onScroll(GLFWwindow*, double, double yOffset) {
+    ++eventsHandled;
     if (application != nullptr && yOffset != 0.0) {
         application->mouseWheel(wheelWordFromScroll(yOffset));
     }
+}
+
+// A part of the window was uncovered: the next frame draws it again.
+void onRefresh(GLFWwindow*) {
+    ++eventsHandled;
+}
+
+// Files dropped on the window: the first is opened as the new model.
+void onDrop(GLFWwindow*, int count, const char** paths) {
+    ++eventsHandled;
+    if (application != nullptr && count > 0 && paths[0] != nullptr)
+        application->dropFile(paths[0], count);
 }
 
 }  // namespace
@@ -89,6 +110,12 @@ std::uint16_t virtualKeyFromGlfw(int key) {
             return 0x2D;
         case GLFW_KEY_DELETE:
             return 0x2E;
+        case GLFW_KEY_HOME:
+            return 0x24;
+        case GLFW_KEY_EQUAL:  // the main-row key of = and +
+            return 0xBB;
+        case GLFW_KEY_MINUS:
+            return 0xBD;
         case GLFW_KEY_KP_MULTIPLY:
             return 0x6A;
         case GLFW_KEY_KP_ADD:
@@ -161,6 +188,8 @@ bool Visualize::create(std::uint16_t newWidth, std::uint16_t newHeight, std::uin
     glfwSetCursorPosCallback(made, onCursor);
     glfwSetMouseButtonCallback(made, onButton);
     glfwSetScrollCallback(made, onScroll);
+    glfwSetWindowRefreshCallback(made, onRefresh);
+    glfwSetDropCallback(made, onDrop);
 
     // The projection must fit the drawable area, not the size asked for.
     int drawableWidth = 0;
@@ -196,7 +225,12 @@ void Visualize::swap() {
 }
 
 Visualize::Pump Visualize::pumpMessage() {
+    const unsigned before = eventsHandled;
     glfwPollEvents();
     if (window != nullptr && glfwWindowShouldClose(glfwWindow(window))) return Pump::Quit;
-    return Pump::Idle;
+    return eventsHandled != before ? Pump::Dispatched : Pump::Idle;
+}
+
+void Visualize::waitMessage() {
+    glfwWaitEvents();
 }

@@ -1,7 +1,11 @@
 // The Win32 + WGL window backend: the window class "OpenGL" and its window procedure, the
 // device and rendering contexts, the message pump, the title and the buffer swap.
+#include <shellapi.h>
+
+#include <string>
+
 #include "app/Simulator.h"
-#include "view/GL.h"
+#include "view/GL.h"  // windows.h, which shellapi.h needs first
 #include "view/Visualize.h"
 #include "view/win32/WindowMessages.h"
 
@@ -85,6 +89,20 @@ WindowMessageOutcome handleWindowMessage(Simulator& app, UINT message, WPARAM wP
         case WM_MOUSEWHEEL:
             app.mouseWheel(HIWORD(wParam));
             break;
+        case WM_DROPFILES: {
+            // Files dropped from Explorer: the first is opened as the new model by the next
+            // idle pass. The drop's memory is ours to give back.
+            HDROP drop = reinterpret_cast<HDROP>(wParam);
+            const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+            const UINT length = count > 0 ? DragQueryFileA(drop, 0, nullptr, 0) : 0;
+            if (length > 0) {
+                std::string name(length + 1, '\0');
+                name.resize(DragQueryFileA(drop, 0, &name[0], length + 1));
+                app.dropFile(name, static_cast<int>(count));
+            }
+            DragFinish(drop);
+            break;
+        }
         case WM_CAPTURECHANGED:
             // Another window took the mouse (Alt-Tab, a message box): this window will see
             // no release, so the lost capture is the release. A held control particle
@@ -146,6 +164,8 @@ bool Visualize::create(std::uint16_t newWidth, std::uint16_t newHeight, std::uin
     }
     window = made;
     title = windowTitle;
+    // A blob file dropped from Explorer arrives as WM_DROPFILES.
+    DragAcceptFiles(made, TRUE);
 
     deviceContext = GetDC(made);
     if (deviceContext == nullptr) {
@@ -215,6 +235,9 @@ void Visualize::kill() {
 }
 
 void Visualize::setTitle(const std::string& text) {
+    // The title is set once per frame; an unchanged one is not set again, as every
+    // SetWindowTextA makes messages that would wake a resting main loop.
+    if (text == title) return;
     title = text;
     if (window != nullptr) SetWindowTextA(hwnd(window), text.c_str());
 }
@@ -232,4 +255,8 @@ Visualize::Pump Visualize::pumpMessage() {
     TranslateMessage(&message);
     DispatchMessageA(&message);
     return Pump::Dispatched;
+}
+
+void Visualize::waitMessage() {
+    WaitMessage();
 }

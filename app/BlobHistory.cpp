@@ -1,0 +1,116 @@
+#include "app/BlobHistory.h"
+
+#include <utility>
+
+#include "sim/ImplicitSurface.h"
+
+namespace {
+
+ImplicitSurface& systemAt(geo::QList& systems, int i) {
+    return *static_cast<ImplicitSurface*>(systems.at(i));
+}
+
+// A blob that comes back where no floater is near (one removed by Delete, its floaters
+// gone since) would never be reached by the sample: it gets its seed floaters, as Insert
+// gives a new blob. Twice the radius reaches the surface of a blob merged with others.
+bool floaterNear(ImplicitSurface& system, VessikObj* blob) {
+    const double reach = 2.0 * blob->getRadius();
+    for (const Particle* p : system.particles.inOrder()) {
+        const geo::Vertex d = p->position - blob->centre();
+        if (d.dot(d) <= reach * reach) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+BlobHistory::Model BlobHistory::capture(geo::QList& systems) {
+    Model model(static_cast<std::size_t>(systems.count()));
+    for (int i = 0; i < systems.count(); ++i) {
+        VessikList& blobs = systemAt(systems, i).blobs;
+        for (int b = 0; b < blobs.count(); ++b) {
+            VessikObj* blob = blobs.at(b);
+            Blob copy{blob->getRadius(), {}};
+            for (int k = 0; k < blob->pointCount(); ++k) copy.points.push_back(*blob->point(k));
+            model[static_cast<std::size_t>(i)].push_back(std::move(copy));
+        }
+    }
+    return model;
+}
+
+bool BlobHistory::restore(geo::QList& systems, const Model& model) {
+    if (static_cast<int>(model.size()) != systems.count()) return false;
+    for (int i = 0; i < systems.count(); ++i) {
+        ImplicitSurface& system = systemAt(systems, i);
+        system.releaseControlParticles();
+        std::vector<VessikObj*> old;
+        for (int b = 0; b < system.blobs.count(); ++b) old.push_back(system.blobs.at(b));
+        // The copies are made first and the old blobs removed after, so the model is never
+        // without a blob.
+        std::vector<VessikObj*> restored;
+        for (const Blob& copy : model[static_cast<std::size_t>(i)]) {
+            VessikObj* blob = system.addBlob(copy.radius);
+            if (blob == nullptr) continue;
+            for (int k = 0; k < blob->pointCount() && k < static_cast<int>(copy.points.size()); ++k)
+                *blob->point(k) = copy.points[static_cast<std::size_t>(k)];
+            restored.push_back(blob);
+        }
+        if (restored.empty()) continue;  // no copy could be made: the model stays whole
+        for (VessikObj* blob : old) system.blobs.remove(blob);
+        system.unsettle();
+        for (VessikObj* blob : restored)
+            if (!floaterNear(system, blob)) system.seedBlob(blob);
+    }
+    return true;
+}
+
+void BlobHistory::push(std::vector<Model>& stack, Model model) {
+    stack.push_back(std::move(model));
+    if (static_cast<int>(stack.size()) > depth) stack.erase(stack.begin());
+}
+
+void BlobHistory::record(geo::QList& systems) {
+    push(past, capture(systems));
+    future.clear();
+    prepared.reset();
+}
+
+void BlobHistory::prepare(geo::QList& systems) {
+    prepared = capture(systems);
+}
+
+void BlobHistory::commitPrepared() {
+    if (!prepared) return;
+    push(past, std::move(*prepared));
+    future.clear();
+    prepared.reset();
+}
+
+void BlobHistory::forgetPrepared() {
+    prepared.reset();
+}
+
+bool BlobHistory::step(geo::QList& systems, std::vector<Model>& from, std::vector<Model>& to) {
+    if (from.empty()) return false;
+    Model present = capture(systems);
+    if (!restore(systems, from.back())) return false;
+    from.pop_back();
+    push(to, std::move(present));
+    return true;
+}
+
+bool BlobHistory::undo(geo::QList& systems) {
+    prepared.reset();
+    return step(systems, past, future);
+}
+
+bool BlobHistory::redo(geo::QList& systems) {
+    prepared.reset();
+    return step(systems, future, past);
+}
+
+void BlobHistory::clear() {
+    past.clear();
+    future.clear();
+    prepared.reset();
+}
