@@ -29,9 +29,41 @@
 
 namespace {
 
+#ifndef DAZIRUDO_VERSION
+#define DAZIRUDO_VERSION "unknown"
+#endif
+
 const char* const kUsage =
     "usage: dazirudo-batch [--density D] [--seed N] [--max-steps N] [--out-dir DIR]\n"
     "                      [--no-files] [--mesh FILE.obj|FILE.ply] [--quiet] [BLOBFILE]\n";
+
+const char* const kHelp =
+    "usage: dazirudo-batch [options] [BLOBFILE]\n"
+    "\n"
+    "Samples the blob model in BLOBFILE with floaters until the sample is stable,\n"
+    "triangulates it, writes floaters.dat and blobs.dat, and prints one JSON summary\n"
+    "on standard output (its fields: docs/batch.md). Without BLOBFILE it reads\n"
+    "blobs.dat when there is one, else takes one blob of radius 30 at the origin.\n"
+    "\n"
+    "Options (--option value and --option=value alike):\n"
+    "  --density D      floater density, above 0; larger is coarser (default 2.0)\n"
+    "  --seed N         random seed, 0 to 4294967295, for a reproducible run\n"
+    "                   (default: from the clock)\n"
+    "  --max-steps N    simulation steps before giving up (default 20000)\n"
+    "  --out-dir DIR    folder for floaters.dat and blobs.dat (default: the current one)\n"
+    "  --no-files       write neither floaters.dat nor blobs.dat (default: write both)\n"
+    "  --mesh FILE      write the mesh to FILE, .obj or .ply (default: no mesh file)\n"
+    "  --quiet          no progress line on standard error (default: one on a terminal)\n"
+    "  --help, -h       this text\n"
+    "  --version        the version\n"
+    "\n"
+    "Exit status:\n"
+    "  0  stable and triangulated\n"
+    "  1  a file could not be written\n"
+    "  2  bad usage, or a blob file that is missing or cannot be read\n"
+    "  3  no stable sample: step limit, died out or ceiling (files still written)\n"
+    "  4  a mesh was asked for (--mesh) and is not closed\n"
+    "  5  out of memory\n";
 
 struct Options {
     double density = 2.0;
@@ -78,12 +110,30 @@ bool hasMeshExtension(const std::string& name) {
 int parseOptions(int argc, char** argv, Options& options) {
     bool haveFile = false;
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+        std::string arg = argv[i];
+        // --option=value is --option value; the value may hold '=' itself.
+        std::string inlineValue;
+        bool hasInlineValue = false;
+        const std::size_t equals = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            inlineValue = arg.substr(equals + 1);
+            arg.erase(equals);
+            hasInlineValue = true;
+        }
         auto value = [&](const char*& out) {
+            if (hasInlineValue) {
+                out = inlineValue.c_str();
+                hasInlineValue = false;
+                return true;
+            }
             if (i + 1 >= argc) return false;
             out = argv[++i];
             return true;
         };
+        const bool isSwitch =
+            arg == "--no-files" || arg == "--quiet" || arg == "--help" || arg == "--version";
+        if (hasInlineValue && isSwitch)
+            return usageError(arg + " takes no value\n" + std::string(kUsage));
         const char* text = nullptr;
         if (arg == "--density") {
             if (!value(text)) return usageError("--density needs a value");
@@ -117,10 +167,13 @@ int parseOptions(int argc, char** argv, Options& options) {
         } else if (arg == "--quiet") {
             options.quiet = true;
         } else if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::puts("dazirudo-batch " DAZIRUDO_VERSION);
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            return usageError("unknown option '" + arg + "'\n" + kUsage);
+            return usageError("unknown option '" + std::string(argv[i]) + "'\n" + kUsage);
         } else if (haveFile) {
             return usageError("only one blob file may be given\n" + std::string(kUsage));
         } else {
