@@ -10,18 +10,6 @@ ImplicitSurface& systemAt(geo::QList& systems, int i) {
     return *static_cast<ImplicitSurface*>(systems.at(i));
 }
 
-// A blob that comes back where no floater is near (one removed by Delete, its floaters
-// gone since) would never be reached by the sample: it gets its seed floaters, as Insert
-// gives a new blob. Twice the radius reaches the surface of a blob merged with others.
-bool floaterNear(ImplicitSurface& system, VessikObj* blob) {
-    const double reach = 2.0 * blob->getRadius();
-    for (const Particle* p : system.particles.inOrder()) {
-        const geo::Vertex d = p->position - blob->centre();
-        if (d.dot(d) <= reach * reach) return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 BlobHistory::Model BlobHistory::capture(geo::QList& systems) {
@@ -58,8 +46,11 @@ bool BlobHistory::restore(geo::QList& systems, const Model& model) {
         if (restored.empty()) continue;  // no copy could be made: the model stays whole
         for (VessikObj* blob : old) system.blobs.remove(blob);
         system.unsettle();
-        for (VessikObj* blob : restored)
-            if (!floaterNear(system, blob)) system.seedBlob(blob);
+        // Every restored blob gets its seed floaters, as at start: the floaters there may
+        // lie where the restored field is too flat to pull them back (an undone Insert
+        // leaves them on the larger merged surface) and die, or none may be left near a
+        // blob that comes back. Where floaters remain, population control thins them.
+        for (VessikObj* blob : restored) system.seedBlob(blob);
     }
     return true;
 }

@@ -1,7 +1,8 @@
 // Undo and redo of the blob models: a copy of every system's blobs taken before each change
 // the user makes to them (a drag, Insert, Delete), at most `depth` changes back. Restoring
 // a copy lets go of the held control particles, which would pull the surface away again,
-// and unsettles the system, so that its floaters follow the restored surface.
+// unsettles the system and seeds every restored blob, so that the sample settles on the
+// restored surface.
 #pragma once
 
 #include <optional>

@@ -51,9 +51,8 @@ bool applyKeyCommands(Simulator& app, ImplicitSurface* system, double& density) 
         app.history.record(*app.systems);
         system->removeBlob(system->blobs.first());
     }
-    const bool control = app.keyState(Simulator::controlKey);
-    if (control && app.keyState('Z')) app.undoBlobChange();
-    if (control && app.keyState('Y')) app.redoBlobChange();
+    if (app.keyWithControl('Z')) app.undoBlobChange();
+    if (app.keyWithControl('Y')) app.redoBlobChange();
     if (app.keyState(vk::f1) || app.keyState('H')) app.helpShown = !app.helpShown;
     if (app.keyState(vk::home)) app.frameSample();
     if (app.keyState('E')) app.writeMeshFile(nullptr, true);

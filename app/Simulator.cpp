@@ -130,6 +130,7 @@ void Simulator::keysActedOn() {
     // (Ctrl) stay down until released.
     for (int code = 0; code < keyCount; ++code) {
         pressed[code] = false;
+        pressedWithControl[code] = false;
         if (code >= 32) keys[code] = false;
     }
 }
@@ -164,7 +165,15 @@ void Simulator::setKeyState(std::uint16_t code, bool down) {
     if (code >= keyCount) return;
     keys[code] = down;
     // A release does not undo the press: the main loop has not necessarily seen it yet.
-    if (down) pressed[code] = true;
+    if (down) {
+        pressed[code] = true;
+        if (keys[controlKey]) pressedWithControl[code] = true;
+    }
+}
+
+bool Simulator::keyWithControl(std::uint16_t code) const {
+    if (code >= keyCount) return false;
+    return pressedWithControl[code] || (keyState(code) && keyState(controlKey));
 }
 
 void Simulator::toggleDrawFlag(int index) {

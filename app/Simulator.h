@@ -52,6 +52,10 @@ public:
     // knows: read as up, ignored.
     bool keyState(std::uint16_t code) const;
     void setKeyState(std::uint16_t code, bool down);
+    // The key as keyState reads it, pressed while Ctrl was held or read together with a
+    // held Ctrl: a chord such as Ctrl+Z counts whichever idle passes its key messages fall
+    // between, also when Ctrl is already up again when the pass comes.
+    bool keyWithControl(std::uint16_t code) const;
     // Every key-down so far has been acted on once; each frame ends with this.
     void keysActedOn();
     void toggleDrawFlag(int index);
@@ -111,6 +115,7 @@ public:
     bool active = true;                       // false while the window is minimised
     bool keys[keyCount] = {};                 // down flag per Windows virtual-key code
     bool pressed[keyCount] = {};              // key-downs that no frame has followed yet
+    bool pressedWithControl[keyCount] = {};   // ... of them, those that came while Ctrl was down
     bool buttons[2] = {};                     // left, right mouse button down
     bool started = false;                     // between a successful startUp and shutDown
     bool forceStep = false;                   // the next frame steps even stable systems

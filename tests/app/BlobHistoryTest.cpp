@@ -63,6 +63,26 @@ TEST_F(HistoryFixture, UndoAndRedoWalkInsertAndDeleteBothWays) {
     EXPECT_EQ(app.history.undoable(), 2);  // the first Insert and the last
 }
 
+// Ctrl goes down in one batch of window messages, and Z down, Z up and Ctrl up in the
+// next, with an idle pass between: the pass that sees Z no longer finds Ctrl down, yet Z
+// came while Ctrl was held.
+TEST_F(HistoryFixture, CtrlZCountsWhicheverPassesItsMessagesFallBetween) {
+    press({vk::insert});
+    app.setKeyState(Simulator::controlKey, true);
+    applyKeyCommands(app, system, density);
+    app.keysActedOn();
+    app.setKeyState(keyZ, true);
+    app.setKeyState(keyZ, false);
+    app.setKeyState(Simulator::controlKey, false);
+    applyKeyCommands(app, system, density);
+    app.keysActedOn();
+    EXPECT_EQ(radii(), std::vector<double>({30.0}));
+    // Z alone afterwards is no chord.
+    press({vk::insert});
+    press({keyZ});
+    EXPECT_EQ(system->blobs.count(), 2);
+}
+
 TEST_F(HistoryFixture, TwentyChangesAreKept) {
     for (int i = 0; i < 25; ++i) press({vk::insert});
     for (int i = 0; i < 25; ++i) undo();
@@ -94,8 +114,8 @@ TEST_F(HistoryFixture, APressBecomesAChangeOnlyWhenItDrags) {
 }
 
 // The restored model is sampled again: control particles still held would pull it away
-// once more, no floater may count as stable, and a blob that comes back apart from every
-// floater gets seed floaters, as Insert gives them.
+// once more, no floater may count as stable, and every restored blob gets seed floaters,
+// here where none is left.
 TEST_F(HistoryFixture, RestoredModelIsResampled) {
     VessikObj* far = system->addBlob(20.0);
     far->centre() = geo::Vertex(500.0, 0.0, 0.0);
