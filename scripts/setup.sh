@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libglfw3-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri mesa-utils
+  libglfw3-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri mesa-utils libx11-dev
   xvfb xdotool x11-utils imagemagick
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine64 wine

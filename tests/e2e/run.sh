@@ -216,6 +216,45 @@ red_shows() {
 }
 greater() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
 
+# Height in pixels of what the picture shows: the box around every pixel that is not black.
+shown_height() { "$imageConvert" "$1" -trim -format '%h' info:; }
+
+# ---- titles as they change -----------------------------------------------------------
+# spy_titles: every change of the title from now on goes to spy.txt, as xprop reports it,
+# so that a title that lasts a frame is seen too.
+spy_titles() {
+    xprop -id "$window" -spy WM_NAME >"$folder/spy.txt" 2>/dev/null &
+    spyPid=$!
+    until_ok 10 test -s "$folder/spy.txt"  # xprop reports the present title first
+}
+stop_spy() {
+    kill "$spyPid" 2>/dev/null
+    wait "$spyPid" 2>/dev/null
+    spyPid=
+}
+spied_since() {  # spied_since LINE REGEX: a title after line LINE of spy.txt matches
+    tail -n +$(($1 + 1)) "$folder/spy.txt" | sed 's/^[^"]*"//; s/"$//' | grep -qE "$2"
+}
+# resettles KEY: presses KEY (xdotool's names, ctrl+z for a chord) and waits until the
+# system has stepped again (a running title after the press) and finished once more.
+resettles() {
+    local seen
+    seen=$(wc -l <"$folder/spy.txt")
+    xdotool windowfocus "$window" 2>/dev/null
+    xdotool key "$1"
+    until_ok 60 spied_since "$seen" "$running" || { note "$1 did not make the system step"; return 1; }
+    wait_title "$finished" || { note "no mesh again after $1: $(title)"; return 1; }
+}
+
+# The files of the blob model, without the header and with Unix line ends.
+blob_lines() { tr -d '\r' <"$1" | grep -v '^//'; }
+
+# ---- the program's processor time ----------------------------------------------------
+clockTicks=$(getconf CLK_TCK)
+# User and system time of a process so far, in clock ticks (fields 14 and 15 of its stat;
+# the name in parentheses may hold blanks, so the count starts after it).
+cpu_ticks() { sed 's/^.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }
+
 # ---- scenarios -----------------------------------------------------------------------
 scenario_titles_and_files() {
     start titles || return 1
@@ -391,11 +430,13 @@ scenario_rotate_and_zoom() {
     escape && [ "$status" -eq 0 ]
 }
 
-scenario_drag_floater() {
-    start drag || return 1
-    wait_title "$finished" || return 1
+# pull_floater: at the start camera, picks the floater at the window's centre with Ctrl and
+# drags it right and up in six steps; `followed` says how many the surface followed.
+followed=0
+pull_floater() {
     eval "$(xdotool getwindowgeometry --shell "$window")"
     local cx=$((WIDTH / 2)) cy=$((HEIGHT / 2))
+    followed=0
     xdotool mousemove --window "$window" $((cx - 3)) "$cy"
     key_down ctrl
     # Ctrl with a move picks the floater nearest in depth under the cursor, drawn red.
@@ -411,7 +452,7 @@ scenario_drag_floater() {
     # between two moves is not handed off (which would delete the held particle) and
     # every step of the drag pulls it further: all six must show.
     xdotool mousedown 1
-    local steps=6 step reference followed=0
+    local steps=6 step reference
     for step in $(seq "$steps"); do
         reference=$lastShot
         xdotool mousemove --window "$window" $((cx + 15 * step)) $((cy - 8 * step))
@@ -422,6 +463,12 @@ scenario_drag_floater() {
     key_up ctrl
     note "the surface followed $followed of $steps drag steps"
     [ "$followed" -eq "$steps" ] || { note "the drag stopped following"; return 1; }
+}
+
+scenario_drag_floater() {
+    start drag || return 1
+    wait_title "$finished" || return 1
+    pull_floater || return 1
     wait_title "$finished" || return 1
     escape || return 1
     [ "$status" -eq 0 ] || return 1
@@ -473,7 +520,7 @@ scenario_no_files_after_o() {
     [ $ok -eq 0 ] || return 1
     escape || return 1
     [ "$status" -eq 0 ] || return 1
-    if [ -e "$folder/floaters.dat" ] || [ -e "$folder/blobs.dat" ]; then
+    if [ -e "$folder/floaters.dat" ] || [ -e "$folder/blobs.dat" ] || [ -e "$folder/mesh.obj" ]; then
         note "files were written after O"
         return 1
     fi
@@ -638,6 +685,178 @@ scenario_no_display() {
         sed -n 2p "$folder/err.txt" | grep -q 'dazirudo-batch'
 }
 
+# The mesh leaves with the model: E writes mesh.obj at once and names it on standard error;
+# Escape writes it again beside floaters.dat and blobs.dat.
+scenario_mesh_file() {
+    start mesh || return 1
+    wait_title "$finished" || return 1
+    [[ $(title) =~ $finished ]]
+    local triangles=${BASH_REMATCH[3]}
+    tap e
+    if ! until_ok 30 grep -q 'mesh written to' "$folder/stderr.txt"; then
+        note "E wrote no mesh: $(cat "$folder/stderr.txt")"
+        return 1
+    fi
+    local said
+    said=$(grep 'mesh written to' "$folder/stderr.txt" | tr -d '\r')
+    note "$said"
+    [[ $said =~ ^dazirudo:\ mesh\ written\ to\ .*mesh\.obj\ \(${triangles}\ triangles\)$ ]] ||
+        { note "not the line expected for $triangles triangles"; return 1; }
+    [ "$(grep -c '^f ' "$folder/mesh.obj")" -eq "$triangles" ] || { note "mesh.obj: $(head -1 "$folder/mesh.obj")"; return 1; }
+    rm "$folder/mesh.obj"
+    escape || return 1
+    [ "$status" -eq 0 ] || return 1
+    [ -e "$folder/floaters.dat" ] && [ -e "$folder/blobs.dat" ] || { note "no files at exit"; return 1; }
+    [ "$(grep -c '^f ' "$folder/mesh.obj" 2>/dev/null)" = "$triangles" ] ||
+        { note "no mesh.obj of $triangles triangles at exit"; return 1; }
+    # The sphere of radius 30 at the origin, in the model's units.
+    awk '/^v / { r = sqrt($2 * $2 + $3 * $3 + $4 * $4); if (r < 29.5 || r > 30.5) bad++; n++ }
+        END { exit !(n > 0 && bad == 0) }' "$folder/mesh.obj" || { note "mesh.obj is not the sphere"; return 1; }
+}
+
+# Home frames the sample: far away (the wheel turned back) the sphere is small; Home makes
+# it fill the window again.
+scenario_home_frames() {
+    start home || return 1
+    wait_title "$finished" || return 1
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    settled_shot
+    local near=$lastShot
+    xdotool mousemove --window "$window" $((WIDTH / 2)) $((HEIGHT / 2))
+    local notch
+    for notch in $(seq 25); do xdotool click 5; done  # 250 units further back
+    wait_change "$near" || { note "the wheel did not zoom"; return 1; }
+    local far=$lastShot
+    press_for_picture Home || { note "Home changed nothing"; return 1; }
+    local farHeight homeHeight
+    farHeight=$(shown_height "$far")
+    homeHeight=$(shown_height "$lastShot")
+    note "the sphere is $farHeight pixels high far away, $homeHeight after Home, in a window of $HEIGHT"
+    [ "$homeHeight" -gt $((HEIGHT * 6 / 10)) ] && [ "$homeHeight" -gt $((farHeight * 2)) ] ||
+        { note "Home did not frame the sample"; return 1; }
+    escape && [ "$status" -eq 0 ]
+}
+
+# F1 and H show the help over the picture and hide it again; the program points to it at
+# start.
+scenario_help_overlay() {
+    start help || return 1
+    if ! until_ok 30 grep -q '^dazirudo: press F1 or H' "$folder/stderr.txt"; then
+        note "no hint at start: $(cat "$folder/stderr.txt")"
+        return 1
+    fi
+    wait_title "$finished" || return 1
+    settled_shot
+    local plain=$lastShot
+    press_for_picture F1 || { note "F1 showed nothing"; return 1; }
+    local help=$lastShot
+    # The sphere is grey; the keys are listed in yellow.
+    note "yellow excess without help $(measure "$plain" 'mean.r-mean.b'), with $(measure "$help" 'mean.r-mean.b')"
+    greater "$(measure "$help" 'mean.r-mean.b')" 0.005 || { note "no yellow text"; return 1; }
+    press_for_picture F1 || { note "F1 did not hide the help"; return 1; }
+    [ "$(differing_pixels "$plain" "$lastShot")" = 0 ] || { note "the picture is not as before"; return 1; }
+    press_for_picture h || { note "H showed nothing"; return 1; }
+    [ "$(differing_pixels "$help" "$lastShot")" = 0 ] || { note "H shows another help"; return 1; }
+    escape && [ "$status" -eq 0 ]
+}
+
+# Without a keypad: the main-row = (+) and - keys change the density; this minus leaves the
+# mesh edges on.
+scenario_main_row_density() {
+    start mainrow || return 1
+    wait_title "$finished" || return 1
+    settled_shot
+    local edgesOn
+    edgesOn=$(measure "$lastShot" mean)
+    tap equal
+    wait_title '^VessikSpheres - Density: 2\.05 .*System stopped$' || { note "= : $(title)"; return 1; }
+    tap minus
+    wait_title '^VessikSpheres - Density: 2\.00 .*System stopped$' || { note "- : $(title)"; return 1; }
+    settled_shot
+    local after
+    after=$(measure "$lastShot" mean)
+    note "mean brightness before $edgesOn, after $after"
+    greater "$after" "$(awk -v a="$edgesOn" 'BEGIN { print a / 1.1 }')" ||
+        { note "the edges went off"; return 1; }
+    escape && [ "$status" -eq 0 ]
+}
+
+# Ctrl+Z takes back Insert, Delete and a drag, Ctrl+Y redoes; each time the system settles
+# again on the model restored.
+scenario_undo_redo() {
+    start undo || return 1
+    wait_title "$finished" || return 1
+    spy_titles
+    # {30} -> Insert {30, 50} -> Delete {50} -> undo {30, 50} -> undo {30} -> redo {30, 50}
+    local key
+    for key in Insert Delete ctrl+z ctrl+z ctrl+y; do
+        resettles "$key" || { stop_spy; return 1; }
+    done
+    stop_spy
+    escape || return 1
+    local blobs
+    blobs=$(blob_lines "$folder/blobs.dat")
+    [ "$blobs" = "$(printf '  30.00000  0.00000  0.00000  0.00000\n  50.00000  0.00000  0.00000  0.00000')" ] ||
+        { note "blobs after Insert, Delete, undo, undo, redo: $blobs"; return 1; }
+
+    start undodrag || return 1
+    wait_title "$finished" || return 1
+    pull_floater || return 1
+    wait_title "$finished" || return 1
+    spy_titles
+    resettles ctrl+z || { stop_spy; return 1; }
+    stop_spy
+    escape || return 1
+    blobs=$(blob_lines "$folder/blobs.dat")
+    [ "$blobs" = "  30.00000  0.00000  0.00000  0.00000" ] || { note "blob after the drag was undone: $blobs"; return 1; }
+}
+
+# A blob file dropped on the window becomes the model, after the model so far is written as
+# at exit. Its name holds a blank, as names do.
+scenario_drop_file() {
+    [ -x "$work/xdnd_drop" ] || { note "no drop tool: $(cat "$work/xdnd_drop.log")"; return 1; }
+    start drop || return 1
+    cp "$root/examples/two-blobs.dat" "$folder/two blobs.dat"
+    wait_title "$finished" || return 1
+    "$work/xdnd_drop" "$window" "$folder/two blobs.dat" || { note "the window took no drop"; return 1; }
+    if ! until_ok 30 grep -q '^dazirudo: opened .*two blobs\.dat' "$folder/stderr.txt"; then
+        note "nothing opened: $(cat "$folder/stderr.txt")"
+        return 1
+    fi
+    # The sphere, written as at exit before the new model came.
+    [ "$(blob_lines "$folder/blobs.dat")" = "  30.00000  0.00000  0.00000  0.00000" ] &&
+        [ -e "$folder/mesh.obj" ] || { note "the sphere's files were not written: $(ls "$folder")"; return 1; }
+    wait_title "$running" 30 || { note "the new model is not sampled: $(title)"; return 1; }
+    wait_title "$finished" || return 1
+    escape || return 1
+    [ "$status" -eq 0 ] || return 1
+    [ "$(blob_lines "$folder/blobs.dat")" = "$(blob_lines "$root/examples/two-blobs.dat")" ] ||
+        { note "blobs.dat at exit: $(blob_lines "$folder/blobs.dat")"; return 1; }
+    # The sphere's blobs.dat, which the new model was not read from, is kept.
+    [ "$(blob_lines "$folder/blobs.dat.unread")" = "  30.00000  0.00000  0.00000  0.00000" ] ||
+        { note "the sphere's blobs.dat was not kept: $(ls "$folder")"; return 1; }
+}
+
+# At rest the program waits for the window system: with a finished mesh it takes next to no
+# processor time, and a message still wakes it to draw.
+scenario_rests() {
+    start rest || return 1
+    wait_title "$finished" || return 1
+    settled_shot
+    local resting=$lastShot before after
+    before=$(cpu_ticks "$appPid")
+    sleep 3  # the span measured, not a wait for a state
+    after=$(cpu_ticks "$appPid")
+    local used
+    used=$(awk -v t=$((after - before)) -v hz="$clockTicks" 'BEGIN { printf "%.2f", t / hz }')
+    note "processor time over 3 seconds at rest: $used s"
+    greater 0.3 "$used" || { note "the program does not rest"; return 1; }
+    xdotool mousemove --window "$window" 400 300
+    xdotool click 4
+    wait_change "$resting" || { note "the wheel did not wake the program to draw"; return 1; }
+    escape && [ "$status" -eq 0 ]
+}
+
 run() {  # run NAME: one scenario, counted
     [ "$only" = "  " ] || [[ $only == *" $1 "* ]] || return 0
     echo "--- $1"
@@ -665,6 +884,8 @@ if [ "$flavour" = windows ] && [ ! -d "${WINEPREFIX:-$HOME/.wine}" ]; then
     wine wineboot --init >/dev/null 2>&1
     wineserver -w
 fi
+# The drop tool speaks XDND to the window, which GLFW and Wine both understand.
+cc -O2 -o "$work/xdnd_drop" "$root/tests/e2e/xdnd_drop.c" -lX11 >"$work/xdnd_drop.log" 2>&1
 if ! start_display; then
     echo "could not start Xvfb" >&2
     failed=1
@@ -684,5 +905,12 @@ run mesh_mode_later
 run key_taps
 run name_with_blank
 run blobs_kept
+run mesh_file
+run home_frames
+run help_overlay
+run main_row_density
+run undo_redo
+run drop_file
+run rests
 [ "$flavour" = native ] && run no_display
 summary
