@@ -4,8 +4,6 @@
 #ifdef _WIN32
 
 #include <gtest/gtest.h>
-#include <shellapi.h>  // after windows.h, which WindowMessages.h brings
-#include <shlobj.h>    // DROPFILES
 
 #include <cstring>
 #include <string>
@@ -18,6 +16,10 @@
 #include "sim/ImplicitSurface.h"
 #include "view/Visualize.h"
 #include "view/win32/WindowMessages.h"
+
+// File drops (DROPFILES); they need the Windows types, which WindowMessages.h brings.
+#include <shellapi.h>
+#include <shlobj.h>
 
 namespace {
 

@@ -1,13 +1,14 @@
 // The Win32 + WGL window backend: the window class "OpenGL" and its window procedure, the
 // device and rendering contexts, the message pump, the title and the buffer swap.
-#include <shellapi.h>
-
 #include <string>
 
 #include "app/Simulator.h"
-#include "view/GL.h"  // windows.h, which shellapi.h needs first
+#include "view/GL.h"
 #include "view/Visualize.h"
 #include "view/win32/WindowMessages.h"
+
+// File drops; it needs the Windows types, which view/GL.h brings, declared first.
+#include <shellapi.h>
 
 namespace {
 
