@@ -15,7 +15,7 @@ constexpr int keyIndentChars = 1;  // keys stand one character in from their hea
 constexpr int columnGapChars = 2;  // characters between the two columns
 
 // The panel, the headings, the keys and the actions.
-constexpr float panelColour[4] = {0.0f, 0.0f, 0.0f, 0.75f};
+constexpr float panelColour[4] = {0.0f, 0.0f, 0.0f, 0.65f};
 constexpr float headingColour[3] = {0.55f, 0.85f, 1.0f};
 constexpr float keyColour[3] = {1.0f, 0.85f, 0.35f};
 constexpr float actionColour[3] = {0.92f, 0.92f, 0.92f};
