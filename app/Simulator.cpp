@@ -109,12 +109,14 @@ bool Simulator::resting(double density) {
     // Minimised (or not started): no frame runs until a message changes that.
     if (!framesRun()) return true;
     if (forceStep || buttons[0] || buttons[1] || !droppedFile.empty()) return false;
-    if (appliedDensity != density || !handedOff) return false;
+    if (appliedDensity != density) return false;
     for (int code = 0; code < keyCount; ++code)
         if (keys[code] || pressed[code]) return false;
     for (int i = 0; i < systems->count(); ++i) {
         ImplicitSurface* system = static_cast<ImplicitSurface*>(systems->at(i));
-        if (!system->isStable()) return false;
+        // With no floater left, steps change nothing until the user changes the model.
+        if (sampleFailure(*system) == SampleOutcome::DiedOut) continue;
+        if (!system->isStable() || !handedOff) return false;
         if (!meshWanted()) continue;
         // A mesh still to be made, or still being revealed triangle by triangle.
         if (!system->meshCurrent) return false;

@@ -65,9 +65,10 @@ public:
     bool framesRun() const { return started && active; }
     bool meshWanted() const { return drawFlags[DrawTriangles] || drawFlags[DrawEdges]; }
     // True when a frame would change nothing: frames do not run, or every system is
-    // stable and handed off (and meshed, and fully revealed, when the mesh is shown), the
-    // density is applied, no key or button is down and no dropped file waits. The main
-    // loop then waits for the next window message instead of running frames.
+    // stable and handed off (and meshed, and fully revealed, when the mesh is shown) or
+    // has died out, the density is applied, no key or button is down and no dropped file
+    // waits. The main loop then waits for the next window message instead of running
+    // frames.
     bool resting(double density);
 
     // Scene (view/Scene.cpp): one system, or every system when none is given; sets the

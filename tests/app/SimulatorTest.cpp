@@ -446,4 +446,12 @@ TEST_F(FrameFixture, RestsOnlyWhenAFrameWouldChangeNothing) {
     EXPECT_TRUE(app.resting(2.0));
     app.setActive(true);
     EXPECT_FALSE(app.resting(2.0));
+
+    // Every floater gone: steps change nothing until the model is changed.
+    system->grid.removeAll(system->particles);
+    system->particles.clear();
+    ::testing::internal::CaptureStderr();
+    app.runFrame(2.0);
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(app.resting(2.0));
 }
