@@ -118,6 +118,10 @@ int runMainLoop(Simulator& app) {
 
 int runProgram(const std::string& blobFile) {
     endProgramWhenOutOfMemory("dazirudo");
+    // Each line on standard error says something about the running program (a file
+    // written, a drop refused): it must be there when it happens. The Windows C runtime
+    // buffers standard error when it goes to a file or a pipe.
+    std::setvbuf(stderr, nullptr, _IONBF, 0);
     if (!Visualize::openPlatform()) {
         std::fprintf(stderr,
                      "dazirudo: no display to open a window on (is DISPLAY set?); "

@@ -601,6 +601,9 @@ scenario_insert_resettles() {
 # Mesh modes off until the sample is stable, then T: the mesh is made at once.
 scenario_mesh_mode_later() {
     start later || return 1
+    # Under Wine, keys pressed while the window is still being shown can be lost; the
+    # first running title says it is up.
+    wait_title "$running" 30 || return 1
     key_down t m
     wait_title 'Physics Stopped!$'
     local ok=$?
