@@ -13,7 +13,8 @@
 # file read back by bench/meshcheck.py, an independent reader, alternately as .obj and .ply;
 # a run the checker judges otherwise than the program is listed and counted as a mismatch.
 # A program that does not report "closed" itself is judged by the checker on every run.
-# --results keeps one line per run: model density seed status closed min-angle check seconds.
+# --results keeps one line per run: model density seed status closed min-angle check seconds
+# and the md5 sum of the mesh file, so two programs' meshes can be compared run by run.
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -51,7 +52,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/mesh-sweep.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export batch root work check_every
 
-# One run: prints "model density seed status closed min_angle checker triangulation_s".
+# One run: prints "model density seed status closed min_angle checker triangulation_s md5".
 # closed is 1/0, or - without a stable sample; checker is ok, bad (it disagrees with the
 # program) or - when the run was not checked.
 run_one() {
@@ -81,10 +82,12 @@ run_one() {
             checked=bad
         fi
     fi
+    local sum=-
+    [ -f "$mesh" ] && sum=$(md5sum <"$mesh" | cut -c1-32)
     rm -f "$mesh" "$mesh.check"
     [ "$status" -eq 3 ] && closed=-
     case $closed in true) closed=1 ;; false) closed=0 ;; esac
-    echo "$model $density $seed $status $closed ${angle:-0} $checked ${seconds:-0}"
+    echo "$model $density $seed $status $closed ${angle:-0} $checked ${seconds:-0} $sum"
 }
 export -f run_one
 

@@ -1,0 +1,579 @@
+#include "mesh/MeshRepair.h"
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <set>
+#include <utility>
+
+namespace {
+
+// ---- Plane geometry for the fill, each front edge seen in its own plane ----
+
+struct Point2 {
+    double x;
+    double y;
+};
+
+double orient2(const Point2& a, const Point2& b, const Point2& c) {
+    return (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
+}
+
+// Whether c lies on the closed segment a-b, given that the three are collinear.
+bool onSegment(const Point2& a, const Point2& b, const Point2& c) {
+    return std::min(a.x, b.x) <= c.x && c.x <= std::max(a.x, b.x) && std::min(a.y, b.y) <= c.y &&
+           c.y <= std::max(a.y, b.y);
+}
+
+// Segments a-b and c-d meet anywhere, touching included: a fill only ever asks about
+// segments without a shared end, and treats a touch as a crossing to stay on the safe side.
+bool segmentsMeet(const Point2& a, const Point2& b, const Point2& c, const Point2& d) {
+    const double o1 = orient2(a, b, c), o2 = orient2(a, b, d);
+    const double o3 = orient2(c, d, a), o4 = orient2(c, d, b);
+    if (((o1 > 0 && o2 < 0) || (o1 < 0 && o2 > 0)) && ((o3 > 0 && o4 < 0) || (o3 < 0 && o4 > 0)))
+        return true;
+    return (o1 == 0 && onSegment(a, b, c)) || (o2 == 0 && onSegment(a, b, d)) ||
+           (o3 == 0 && onSegment(c, d, a)) || (o4 == 0 && onSegment(c, d, b));
+}
+
+using Directed = std::pair<int, int>;
+
+// The corner of a face across its side that starts at `corner`.
+int thirdCorner(const MeshFace& f, int corner) {
+    return f[(corner + 2) % 3];
+}
+
+}  // namespace
+
+MeshRepair::MeshRepair(const std::vector<geo::Vertex>& positions,
+                       const std::vector<geo::Vertex>& normals)
+    : positions_(positions), normals_(normals) {}
+
+std::vector<double> MeshRepair::vertexSpacing(const MeshEdges& edges) const {
+    const int vertexCount = static_cast<int>(positions_.size());
+    std::vector<int> begin(vertexCount + 1, 0);
+    for (int e = 0; e < edges.edgeCount(); ++e) {
+        ++begin[edges.low(e) + 1];
+        ++begin[edges.high(e) + 1];
+    }
+    for (int v = 0; v < vertexCount; ++v) begin[v + 1] += begin[v];
+    std::vector<double> lengths(begin[vertexCount]);
+    std::vector<int> fill(begin.begin(), begin.end() - 1);
+    for (int e = 0; e < edges.edgeCount(); ++e) {
+        const double length = (positions_[edges.low(e)] - positions_[edges.high(e)]).length();
+        lengths[fill[edges.low(e)]++] = length;
+        lengths[fill[edges.high(e)]++] = length;
+    }
+    std::vector<double> spacing(vertexCount, 0.0);
+    for (int v = 0; v < vertexCount; ++v) {
+        if (begin[v] == begin[v + 1]) continue;
+        const auto first = lengths.begin() + begin[v];
+        const auto middle = first + (begin[v + 1] - begin[v]) / 2;
+        std::nth_element(first, middle, lengths.begin() + begin[v + 1]);
+        spacing[v] = *middle;
+    }
+    return spacing;
+}
+
+double MeshRepair::sideSpacing(int p, int q, const std::vector<double>& spacing) const {
+    const double a = spacing[p], b = spacing[q];
+    if (a > 0.0 && b > 0.0) return std::min(a, b);
+    return std::max(a, b);  // the one that is known, or 0
+}
+
+bool MeshRepair::isBadFace(const MeshFace& f, const std::vector<double>& spacing) const {
+    const geo::Vertex& p0 = positions_[f[0]];
+    const geo::Vertex& p1 = positions_[f[1]];
+    const geo::Vertex& p2 = positions_[f[2]];
+    if (!(smallestAngleDeg(p0, p1, p2) >= minAngleDeg)) return true;
+    if (isAgainstNormals(p0, p1, p2, normals_[f[0]], normals_[f[1]], normals_[f[2]])) return true;
+    for (int i = 0; i < 3; ++i) {
+        const int p = f[i], q = f[(i + 1) % 3];
+        const double bound = bridgeFactor * sideSpacing(p, q, spacing);
+        if (bound > 0.0 && (positions_[p] - positions_[q]).length() > bound) return true;
+    }
+    return false;
+}
+
+bool MeshRepair::isSound(const std::vector<MeshFace>& faces) const {
+    MeshEdges edges;
+    edges.build(static_cast<int>(positions_.size()), faces);
+    const MeshSoundness s = checkMesh(positions_, normals_, faces, edges);
+    if (!s.closed || s.minAngleDeg < minAngleDeg) return false;
+    const std::vector<double> spacing = vertexSpacing(edges);
+    for (const MeshFace& f : faces)
+        if (isBadFace(f, spacing)) return false;
+    // Two faces on the same three nodes close a pillow around nothing.
+    for (int e = 0; e < edges.edgeCount(); ++e)
+        if (edges.sideCount(e) == 2 &&
+            thirdCorner(faces[edges.side(e, 0).face], edges.side(e, 0).corner) ==
+                thirdCorner(faces[edges.side(e, 1).face], edges.side(e, 1).corner))
+            return false;
+    return true;
+}
+
+// ---- Removing faces ----
+
+void MeshRepair::removeFace(int f) {
+    if (!alive_[f]) return;
+    alive_[f] = 0;
+    for (int v : faces_[f]) --facesAt_[v];
+}
+
+// The face and the faces across its sides: a sliver's hole then has room for other diagonals.
+void MeshRepair::removeWithNeighbours(int f) {
+    const MeshFace t = faces_[f];
+    for (int i = 0; i < 3; ++i) {
+        const int e = edges_.find(t[i], t[(i + 1) % 3]);
+        if (e < 0) continue;
+        for (int k = 0; k < edges_.sideCount(e); ++k) removeFace(edges_.side(e, k).face);
+    }
+    removeFace(f);
+}
+
+// Slivers, bridges, faces against the normals, and every face on an edge that has more than
+// two faces or is used twice in one direction.
+void MeshRepair::removeBadFaces() {
+    edges_.build(static_cast<int>(positions_.size()), faces_, &alive_);
+    std::vector<int> bad, slivers;
+    for (int f = 0; f < static_cast<int>(faces_.size()); ++f) {
+        if (!alive_[f]) continue;
+        const MeshFace& t = faces_[f];
+        if (!(smallestAngleDeg(positions_[t[0]], positions_[t[1]], positions_[t[2]]) >=
+              minAngleDeg))
+            slivers.push_back(f);
+        else if (isBadFace(t, spacing_))
+            bad.push_back(f);
+    }
+    for (int e = 0; e < edges_.edgeCount(); ++e) {
+        const int sides = edges_.sideCount(e);
+        int forward = 0;
+        for (int i = 0; i < sides; ++i) {
+            const MeshEdges::Side& side = edges_.side(e, i);
+            if (faces_[side.face][side.corner] == edges_.low(e)) ++forward;
+        }
+        if (sides > 2 || forward > 1 || sides - forward > 1)
+            for (int i = 0; i < sides; ++i) bad.push_back(edges_.side(e, i).face);
+    }
+    for (int f : slivers) removeWithNeighbours(f);
+    for (int f : bad) removeFace(f);
+}
+
+// Turns faces over so that every edge with two faces is used once each way, then turns each
+// connected piece so that most of its faces agree with the normals; faces on an edge that no
+// choice can make consistent (a twisted band) and faces still against the normals go.
+void MeshRepair::orient() {
+    const int faceCount = static_cast<int>(faces_.size());
+    const int vertexCount = static_cast<int>(positions_.size());
+    std::vector<int> flip(faceCount);
+    std::vector<int> piece(faceCount);
+    for (;;) {
+        edges_.build(vertexCount, faces_, &alive_);
+        std::fill(flip.begin(), flip.end(), -1);
+        std::vector<int> conflicts;
+        std::vector<int> stack;
+        int pieces = 0;
+        for (int start = 0; start < faceCount; ++start) {
+            if (!alive_[start] || flip[start] >= 0) continue;
+            flip[start] = 0;
+            piece[start] = pieces++;
+            stack.push_back(start);
+            while (!stack.empty()) {
+                const int f = stack.back();
+                stack.pop_back();
+                for (int i = 0; i < 3; ++i) {
+                    const int p = faces_[f][i], q = faces_[f][(i + 1) % 3];
+                    const int e = edges_.find(p, q);
+                    if (e < 0 || edges_.sideCount(e) != 2) continue;
+                    const MeshEdges::Side& s0 = edges_.side(e, 0);
+                    const MeshEdges::Side& other = s0.face == f ? edges_.side(e, 1) : s0;
+                    const int g = other.face;
+                    // g runs p -> q as stored when its side starts at p.
+                    const bool sameAsStored = faces_[g][other.corner] == p;
+                    const int wanted = flip[f] ^ (sameAsStored ? 1 : 0);
+                    if (flip[g] < 0) {
+                        flip[g] = wanted;
+                        piece[g] = piece[f];
+                        stack.push_back(g);
+                    } else if (flip[g] != wanted) {
+                        conflicts.push_back(f);
+                        conflicts.push_back(g);
+                    }
+                }
+            }
+        }
+        if (conflicts.empty()) {
+            std::vector<int> vote(pieces, 0);
+            for (int f = 0; f < faceCount; ++f) {
+                if (!alive_[f]) continue;
+                const MeshFace& t = faces_[f];
+                const bool against =
+                    isAgainstNormals(positions_[t[0]], positions_[t[1]], positions_[t[2]],
+                                     normals_[t[0]], normals_[t[1]], normals_[t[2]]);
+                vote[piece[f]] += (against != (flip[f] == 1)) ? -1 : 1;
+            }
+            for (int f = 0; f < faceCount; ++f) {
+                if (!alive_[f]) continue;
+                if ((flip[f] == 1) != (vote[piece[f]] < 0)) std::swap(faces_[f][1], faces_[f][2]);
+            }
+            break;
+        }
+        for (int f : conflicts) removeFace(f);
+    }
+    edges_.build(vertexCount, faces_, &alive_);
+    std::vector<int> against;
+    for (int f = 0; f < faceCount; ++f) {
+        if (!alive_[f]) continue;
+        const MeshFace& t = faces_[f];
+        if (isAgainstNormals(positions_[t[0]], positions_[t[1]], positions_[t[2]], normals_[t[0]],
+                             normals_[t[1]], normals_[t[2]]))
+            against.push_back(f);
+    }
+    for (int f : against) removeFace(f);
+}
+
+// A vertex whose faces form several fans is a pinch; taking all its faces away leaves each
+// hole with a simple border. Removing them may pinch a neighbour, hence the repeat.
+void MeshRepair::removePinches() {
+    const int vertexCount = static_cast<int>(positions_.size());
+    for (bool changed = true; changed;) {
+        changed = false;
+        edges_.build(vertexCount, faces_, &alive_);
+        for (int v = 0; v < vertexCount; ++v) {
+            if (edges_.fanCount(v, faces_) <= 1) continue;
+            for (int i = 0; i < edges_.faceCountAt(v); ++i) removeFace(edges_.faceAt(v, i));
+            changed = true;
+        }
+    }
+}
+
+// The borders of the holes, each in the order the fill runs along it (against the winding of
+// the faces beside it). Every border vertex has one fan, so it has one border edge out.
+std::vector<MeshRepair::Loop> MeshRepair::findLoops() {
+    const int vertexCount = static_cast<int>(positions_.size());
+    edges_.build(vertexCount, faces_, &alive_);
+    std::vector<int> next(vertexCount, -1);
+    std::vector<char> broken(vertexCount, 0);
+    for (int e = 0; e < edges_.edgeCount(); ++e) {
+        if (edges_.sideCount(e) != 1) continue;
+        const MeshEdges::Side& side = edges_.side(e, 0);
+        const int p = faces_[side.face][side.corner];
+        const int q = faces_[side.face][(side.corner + 1) % 3];
+        if (next[q] >= 0) broken[q] = 1;
+        next[q] = p;
+    }
+    std::vector<Loop> loops;
+    std::vector<char> seen(vertexCount, 0);
+    for (int start = 0; start < vertexCount; ++start) {
+        if (next[start] < 0 || seen[start]) continue;
+        Loop loop;
+        bool whole = true;
+        int v = start;
+        while (!seen[v]) {
+            seen[v] = 1;
+            if (broken[v]) whole = false;
+            loop.vertices.push_back(v);
+            v = next[v];
+            if (v < 0) {
+                whole = false;
+                break;
+            }
+        }
+        if (whole && v == start) loops.push_back(std::move(loop));
+    }
+    return loops;
+}
+
+// Fills the region beside the given borders (the first one and any others lying within its
+// reach, such as an island left inside a hole) with the free nodes over it, by a front that
+// starts on the borders. Each front edge a -> b is judged in the plane of the mean normal of
+// its ends: it takes the point on its left that sees it under the largest angle (the
+// constrained Delaunay choice), provided the new sides cross no front edge there, the face
+// holds no other point, is well shaped and doubles no side. False, adding nothing, when some
+// edge finds no such point.
+bool MeshRepair::fillFront(const std::vector<const Loop*>& group) {
+    std::vector<int> ids;
+    std::vector<Directed> border;
+    std::vector<double> sides;
+    for (const Loop* loop : group) {
+        const int first = static_cast<int>(ids.size());
+        const int count = static_cast<int>(loop->vertices.size());
+        for (int i = 0; i < count; ++i) {
+            ids.push_back(loop->vertices[i]);
+            border.push_back({first + i, first + (i + 1) % count});
+            sides.push_back(
+                (positions_[loop->vertices[i]] - positions_[loop->vertices[(i + 1) % count]])
+                    .length());
+        }
+    }
+    std::nth_element(sides.begin(), sides.begin() + sides.size() / 2, sides.end());
+    const double spacing = sides[sides.size() / 2];
+    const int borderCount = static_cast<int>(ids.size());
+
+    // Free nodes within reach of the first border, none too close to a point already taken.
+    geo::Vertex centre;
+    for (int v : group[0]->vertices) centre += positions_[v];
+    centre = centre * (1.0 / group[0]->vertices.size());
+    double radius = 0.0;
+    for (int v : group[0]->vertices) radius = std::max(radius, (positions_[v] - centre).length());
+    radius += spacing;
+    const double tooClose = 0.5 * spacing;
+    const int vertexCount = static_cast<int>(positions_.size());
+    for (int v = 0; v < vertexCount; ++v) {
+        if (facesAt_[v] != 0 || !((positions_[v] - centre).length() <= radius)) continue;
+        bool keep = true;
+        for (std::size_t i = 0; i < ids.size() && keep; ++i)
+            if (!((positions_[ids[i]] - positions_[v]).length() >= tooClose)) keep = false;
+        if (keep) ids.push_back(v);
+        if (ids.size() > maxFillPoints) return false;
+    }
+
+    const int count = static_cast<int>(ids.size());
+    auto at = [&](int i) -> const geo::Vertex& { return positions_[ids[i]]; };
+    auto normalAt = [&](int i) -> const geo::Vertex& { return normals_[ids[i]]; };
+    std::set<Directed> front(border.begin(), border.end());
+    std::deque<Directed> queue(border.begin(), border.end());
+    std::set<Directed> made;  // sides of new faces, smaller index first
+    std::vector<MeshFace> added;
+    const std::size_t limit = 4 * ids.size() + 16;
+    const double reach = bridgeFactor * spacing;
+
+    // The new front edge p -> q may close against q -> p; it may not run along a front edge
+    // the same way, double a side made here, or join two border points linked elsewhere.
+    auto sideIsFree = [&](int p, int q) {
+        if (front.count({q, p})) return true;
+        if (front.count({p, q}) || made.count({std::min(p, q), std::max(p, q)})) return false;
+        return p >= borderCount || q >= borderCount || edges_.find(ids[p], ids[q]) < 0;
+    };
+
+    std::vector<std::pair<double, int>> candidates;
+    std::vector<int> near;
+    std::vector<Point2> flat(count);
+    while (!queue.empty()) {
+        const Directed edge = queue.front();
+        queue.pop_front();
+        if (!front.count(edge)) continue;
+        if (added.size() >= limit) return false;
+        const int a = edge.first, b = edge.second;
+        const geo::Vertex n = (normalAt(a) + normalAt(b)).normalised();
+        const geo::Vertex along = at(b) - at(a);
+        const geo::Vertex u = (along - n * along.dot(n)).normalised();
+        const geo::Vertex left = n.cross(u);
+        if (n.squaredLength() == 0.0 || u.squaredLength() == 0.0) return false;
+        const geo::Vertex middle = (at(a) + at(b)) * 0.5;
+
+        // The points near the edge on this sheet, in the edge's plane.
+        near.clear();
+        candidates.clear();
+        for (int c = 0; c < count; ++c) {
+            const geo::Vertex d = at(c) - at(a);
+            flat[c] = Point2{d.dot(u), d.dot(left)};
+            const bool end = c == a || c == b;
+            const double distance = (at(c) - middle).length();
+            if (!end && !(distance <= 2.0 * reach && normalAt(c).dot(n) > 0.0)) continue;
+            near.push_back(c);
+            if (end || !(flat[c].y > 1e-9 * along.length()) || !(distance <= reach)) continue;
+            const double cosine = (at(a) - at(c)).normalised().dot((at(b) - at(c)).normalised());
+            candidates.push_back({cosine, c});
+        }
+        std::sort(candidates.begin(), candidates.end());  // largest angle first
+
+        auto crossesFront = [&](int p, int q) {
+            for (const Directed& e : front) {
+                const int x = e.first, y = e.second;
+                if (x == p || x == q || y == p || y == q) continue;
+                if (!std::binary_search(near.begin(), near.end(), x) ||
+                    !std::binary_search(near.begin(), near.end(), y))
+                    continue;
+                if (segmentsMeet(flat[p], flat[q], flat[x], flat[y])) return true;
+            }
+            return false;
+        };
+        auto holdsPoint = [&](int c) {
+            for (int p : near) {
+                if (p == a || p == b || p == c) continue;
+                if (orient2(flat[a], flat[b], flat[p]) > 0 &&
+                    orient2(flat[b], flat[c], flat[p]) > 0 &&
+                    orient2(flat[c], flat[a], flat[p]) > 0)
+                    return true;
+            }
+            return false;
+        };
+
+        int apex = -1;
+        for (const auto& candidate : candidates) {
+            const int c = candidate.second;
+            if (!sideIsFree(a, c) || !sideIsFree(c, b)) continue;
+            if (!isGoodNewFace({ids[a], ids[b], ids[c]}, spacing)) continue;
+            if (crossesFront(a, c) || crossesFront(c, b) || holdsPoint(c)) continue;
+            apex = c;
+            break;
+        }
+        if (apex < 0) return false;
+        added.push_back({ids[a], ids[b], ids[apex]});
+        front.erase(edge);
+        made.insert({std::min(a, b), std::max(a, b)});
+        for (const Directed& side : {Directed{a, apex}, Directed{apex, b}}) {
+            made.insert({std::min(side.first, side.second), std::max(side.first, side.second)});
+            if (front.erase({side.second, side.first})) continue;
+            front.insert(side);
+            queue.push_back(side);
+        }
+    }
+    if (!front.empty()) return false;
+    for (const MeshFace& f : added) addFace(f);
+    return true;
+}
+
+void MeshRepair::addFace(const MeshFace& f) {
+    faces_.push_back(f);
+    alive_.push_back(1);
+    for (int v : f) ++facesAt_[v];
+}
+
+// Well shaped, along the normals, and no side longer than the bridge bound, judged by the
+// spacing of its ends where the front's mesh gave one and by the hole's spacing elsewhere.
+bool MeshRepair::isGoodNewFace(const MeshFace& f, double holeSpacing) const {
+    const geo::Vertex& p0 = positions_[f[0]];
+    const geo::Vertex& p1 = positions_[f[1]];
+    const geo::Vertex& p2 = positions_[f[2]];
+    if (!(smallestAngleDeg(p0, p1, p2) >= minAngleDeg)) return false;
+    // Strictly along the normals: a face seen edge-on from them is no part of the surface.
+    if (!((p1 - p0).cross(p2 - p0).dot(normals_[f[0]] + normals_[f[1]] + normals_[f[2]]) > 0.0))
+        return false;
+    const int e = edges_.find(f[0], f[1]);
+    for (int i = 0; e >= 0 && i < edges_.sideCount(e); ++i) {
+        const MeshEdges::Side& side = edges_.side(e, i);
+        if (alive_[side.face] && thirdCorner(faces_[side.face], side.corner) == f[2]) return false;
+    }
+    for (int i = 0; i < 3; ++i) {
+        const double known = sideSpacing(f[i], f[(i + 1) % 3], spacing_);
+        const double bound = bridgeFactor * (known > 0.0 ? known : holeSpacing);
+        if ((positions_[f[i]] - positions_[f[(i + 1) % 3]]).length() > bound) return false;
+    }
+    return true;
+}
+
+// The hole's own border triangulated without inner nodes, in space: of all ways to cut the
+// polygon into triangles (dynamic programming over its sub-polygons), the one whose smallest
+// angle is largest, every face well shaped and no new side doubling a side that exists.
+bool MeshRepair::fillPolygon(const Loop& loop) {
+    const std::vector<int>& v = loop.vertices;
+    const int k = static_cast<int>(v.size());
+    if (k < 3 || k > maxPolygon) return false;
+    std::vector<double> sides;
+    for (int i = 0; i < k; ++i)
+        sides.push_back((positions_[v[i]] - positions_[v[(i + 1) % k]]).length());
+    std::nth_element(sides.begin(), sides.begin() + k / 2, sides.end());
+    const double spacing = sides[k / 2];
+
+    // best[i * k + j]: the smallest angle of the best fill of v[i..j], -1 when there is none;
+    // total: the sum of the faces' smallest angles, to break ties; apex: its face on i-j.
+    std::vector<double> best(k * k, -1.0), total(k * k, 0.0);
+    std::vector<int> apex(k * k, -1);
+    for (int i = 0; i + 1 < k; ++i) best[i * k + i + 1] = 180.0;
+    for (int length = 2; length < k; ++length)
+        for (int i = 0; i + length < k; ++i) {
+            const int j = i + length;
+            const int at = i * k + j;
+            // The closing side i-j is new, unless it is the border's own last edge.
+            if (!(i == 0 && j == k - 1) && edges_.find(v[i], v[j]) >= 0) continue;
+            for (int m = i + 1; m < j; ++m) {
+                const double left = best[i * k + m], right = best[m * k + j];
+                if (left < 0.0 || right < 0.0) continue;
+                const MeshFace f = {v[i], v[m], v[j]};
+                if (!isGoodNewFace(f, spacing)) continue;
+                const double angle =
+                    smallestAngleDeg(positions_[f[0]], positions_[f[1]], positions_[f[2]]);
+                const double value = std::min(angle, std::min(left, right));
+                const double sum = angle + total[i * k + m] + total[m * k + j];
+                if (value > best[at] || (value == best[at] && sum > total[at])) {
+                    best[at] = value;
+                    total[at] = sum;
+                    apex[at] = m;
+                }
+            }
+        }
+    if (best[k - 1] < 0.0) return false;
+    std::vector<std::pair<int, int>> stack = {{0, k - 1}};
+    while (!stack.empty()) {
+        const auto [i, j] = stack.back();
+        stack.pop_back();
+        if (j - i < 2) continue;
+        const int m = apex[i * k + j];
+        addFace({v[i], v[m], v[j]});
+        stack.push_back({i, m});
+        stack.push_back({m, j});
+    }
+    return true;
+}
+
+// The faces around the border go, so that the next try sees a wider hole with more free
+// nodes inside.
+void MeshRepair::widen(const Loop& loop) {
+    edges_.build(static_cast<int>(positions_.size()), faces_, &alive_);
+    std::vector<int> ring;
+    for (int v : loop.vertices)
+        for (int i = 0; i < edges_.faceCountAt(v); ++i) ring.push_back(edges_.faceAt(v, i));
+    for (int f : ring) removeFace(f);
+}
+
+bool MeshRepair::mend(std::vector<MeshFace>& faces) {
+    const int vertexCount = static_cast<int>(positions_.size());
+    faces_ = faces;
+    alive_.assign(faces_.size(), 1);
+    facesAt_.assign(vertexCount, 0);
+    for (const MeshFace& f : faces_)
+        for (int v : f) ++facesAt_[v];
+    edges_.build(vertexCount, faces_);
+    spacing_ = vertexSpacing(edges_);
+
+    removeBadFaces();
+    for (int round = 0; round < maxRounds; ++round) {
+        orient();
+        removePinches();
+        std::vector<Loop> loops = findLoops();
+        if (loops.empty()) break;
+        // Larger borders first, so that a hole takes in the islands it holds.
+        std::stable_sort(loops.begin(), loops.end(), [](const Loop& a, const Loop& b) {
+            return a.vertices.size() > b.vertices.size();
+        });
+        std::vector<char> filled(loops.size(), 0);
+        for (std::size_t i = 0; i < loops.size(); ++i) {
+            if (filled[i]) continue;
+            geo::Vertex centre;
+            for (int v : loops[i].vertices) centre += positions_[v];
+            centre = centre * (1.0 / loops[i].vertices.size());
+            double radius = 0.0;
+            for (int v : loops[i].vertices)
+                radius = std::max(radius, (positions_[v] - centre).length());
+            std::vector<const Loop*> group = {&loops[i]};
+            std::vector<std::size_t> members = {i};
+            for (std::size_t j = i + 1; j < loops.size(); ++j) {
+                if (filled[j]) continue;
+                bool inside = true;
+                for (int v : loops[j].vertices)
+                    if (!((positions_[v] - centre).length() <= radius)) inside = false;
+                if (inside) {
+                    group.push_back(&loops[j]);
+                    members.push_back(j);
+                }
+            }
+            if (fillFront(group)) {
+                for (std::size_t j : members) filled[j] = 1;
+            } else if (fillPolygon(loops[i])) {
+                filled[i] = 1;
+            } else {
+                widen(loops[i]);
+            }
+        }
+    }
+
+    std::vector<MeshFace> result;
+    result.reserve(faces_.size());
+    for (std::size_t f = 0; f < faces_.size(); ++f)
+        if (alive_[f]) result.push_back(faces_[f]);
+    if (!isSound(result)) return false;
+    faces.swap(result);
+    return true;
+}

@@ -1,0 +1,81 @@
+// Mends the defects the advancing front can leave in the mesh of a closed surface: holes,
+// slivers, bridges across empty space, non-manifold fans, overlapping folds and patches wound
+// against their neighbours. It works on faces given as node indices, after the front, and
+// acts only where the mesh is defective:
+//  - a sound mesh (closed, every angle at least minAngleDeg, no bridging side) is left as it
+//    is, face for face;
+//  - otherwise the offending faces and the faces around their corners are removed, what is
+//    left is oriented consistently with the corner normals (the outward field gradients),
+//    and every hole is filled again with a constrained Delaunay triangulation of its border
+//    and of the free nodes inside it, seen in the plane of the hole's mean normal;
+//  - the faces that stay keep their order (a face turned over keeps its first corner), and
+//    the new faces follow them.
+// When it succeeds the mesh is closed, consistently wound along the normals, and has no face
+// under minAngleDeg and no bridging side. A hole it cannot fill (one that is not a height
+// field over any plane, even after widening it a few times) stays open, as does the outer
+// border of a sample of an open surface: the report then shows the defect.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "geo/Vertex.h"
+#include "mesh/MeshCheck.h"
+
+class MeshRepair {
+public:
+    // Smallest corner angle of a well-shaped face, in degrees.
+    static constexpr double minAngleDeg = 10.0;
+    // A side longer than this many times the local spacing bridges empty space. The local
+    // spacing of a vertex is the median length of the sides that meet at it, and a side is
+    // judged by the smaller spacing of its two ends, so a fan of long slivers cannot vouch
+    // for itself. Sound meshes of the examples stay below 2 (see bench/mesh-sweep.sh).
+    static constexpr double bridgeFactor = 3.0;
+
+    // One entry per node: its position and its unit normal (the outward field gradient).
+    MeshRepair(const std::vector<geo::Vertex>& positions, const std::vector<geo::Vertex>& normals);
+
+    // Closed, no face under minAngleDeg, no bridging side.
+    bool isSound(const std::vector<MeshFace>& faces) const;
+    // Mends `faces` in place when they are not sound; true when they are sound afterwards.
+    bool mend(std::vector<MeshFace>& faces);
+
+    // Widening a hole that cannot be filled, at most this many times.
+    static constexpr int maxRounds = 8;
+    // Borders filled without inner nodes have at most this many vertices (the search is
+    // cubic in it).
+    static constexpr int maxPolygon = 60;
+    // A fill by the front takes at most this many border and inner points.
+    static constexpr std::size_t maxFillPoints = 600;
+
+private:
+    // The border of a hole, in the order the fill runs along it (against the winding of the
+    // faces beside it).
+    struct Loop {
+        std::vector<int> vertices;
+    };
+
+    bool isBadFace(const MeshFace& f, const std::vector<double>& spacing) const;
+    double sideSpacing(int p, int q, const std::vector<double>& spacing) const;
+    std::vector<double> vertexSpacing(const MeshEdges& edges) const;
+
+    void removeFace(int f);
+    void removeWithNeighbours(int f);
+    void removeBadFaces();
+    void orient();
+    void removePinches();
+    std::vector<Loop> findLoops();
+    bool fillFront(const std::vector<const Loop*>& group);
+    bool fillPolygon(const Loop& loop);
+    bool isGoodNewFace(const MeshFace& f, double holeSpacing) const;
+    void addFace(const MeshFace& f);
+    void widen(const Loop& loop);
+
+    const std::vector<geo::Vertex>& positions_;
+    const std::vector<geo::Vertex>& normals_;
+    std::vector<MeshFace> faces_;
+    std::vector<char> alive_;
+    std::vector<int> facesAt_;     // alive faces per vertex
+    std::vector<double> spacing_;  // per vertex, from the front's mesh; 0 where unknown
+    MeshEdges edges_;
+};
