@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -289,9 +290,10 @@ std::vector<MeshRepair::Loop> MeshRepair::findLoops() {
 // starts on the borders. Each front edge a -> b is judged in the plane of the mean normal of
 // its ends: it takes the point on its left that sees it under the largest angle (the
 // constrained Delaunay choice), provided the new sides cross no front edge there, the face
-// holds no other point, is well shaped and doubles no side. False, adding nothing, when some
-// edge finds no such point.
-bool MeshRepair::fillFront(const std::vector<const Loop*>& group) {
+// holds no other point, is well shaped and doubles no side; what it leaves is closed as
+// polygons. Free nodes nearer than `gap` times the border's spacing to a point already taken
+// are left out. False, adding nothing, when the region cannot be filled so.
+bool MeshRepair::fillFront(const std::vector<const Loop*>& group, double gap) {
     std::vector<int> ids;
     std::vector<Directed> border;
     std::vector<double> sides;
@@ -317,7 +319,7 @@ bool MeshRepair::fillFront(const std::vector<const Loop*>& group) {
     double radius = 0.0;
     for (int v : group[0]->vertices) radius = std::max(radius, (positions_[v] - centre).length());
     radius += spacing;
-    const double tooClose = 0.5 * spacing;
+    const double tooClose = gap * spacing;
     const int vertexCount = static_cast<int>(positions_.size());
     for (int v = 0; v < vertexCount; ++v) {
         if (facesAt_[v] != 0 || !((positions_[v] - centre).length() <= radius)) continue;
@@ -349,7 +351,10 @@ bool MeshRepair::fillFront(const std::vector<const Loop*>& group) {
     std::vector<std::pair<double, int>> candidates;
     std::vector<int> near;
     std::vector<Point2> flat(count);
-    while (!queue.empty()) {
+    // An edge that finds no point waits at the back of the queue, as the front may yet come
+    // round to it; when a whole turn of the queue adds nothing, the front stops there.
+    std::size_t waiting = 0;
+    while (!queue.empty() && waiting < queue.size()) {
         const Directed edge = queue.front();
         queue.pop_front();
         if (!front.count(edge)) continue;
@@ -409,7 +414,12 @@ bool MeshRepair::fillFront(const std::vector<const Loop*>& group) {
             apex = c;
             break;
         }
-        if (apex < 0) return false;
+        if (apex < 0) {
+            queue.push_back(edge);
+            ++waiting;
+            continue;
+        }
+        waiting = 0;
         added.push_back({ids[a], ids[b], ids[apex]});
         front.erase(edge);
         made.insert({std::min(a, b), std::max(a, b)});
@@ -420,8 +430,50 @@ bool MeshRepair::fillFront(const std::vector<const Loop*>& group) {
             queue.push_back(side);
         }
     }
-    if (!front.empty()) return false;
+    if (!front.empty() && !closeFront(front, ids, made, spacing, added)) return false;
     for (const MeshFace& f : added) addFace(f);
+    return true;
+}
+
+// What the front could not fill, border by border, as polygons of their own.
+bool MeshRepair::closeFront(const std::set<std::pair<int, int>>& front, const std::vector<int>& ids,
+                            const std::set<std::pair<int, int>>& made, double spacing,
+                            std::vector<MeshFace>& added) const {
+    std::map<int, int> next;
+    for (const Directed& e : front)
+        if (!next.emplace(e.first, e.second).second) return false;  // the front touches itself
+    std::set<std::array<int, 3>> faces;
+    for (MeshFace f : added) {
+        std::sort(f.begin(), f.end());
+        faces.insert(f);
+    }
+    std::map<int, int> local;
+    for (std::size_t i = 0; i < ids.size(); ++i) local[ids[i]] = static_cast<int>(i);
+    const auto linked = [&](int p, int q) {
+        const int a = local[p], b = local[q];
+        return edges_.find(p, q) >= 0 || made.count({std::min(a, b), std::max(a, b)}) > 0;
+    };
+    std::set<int> seen;
+    for (const auto& start : next) {
+        if (seen.count(start.first)) continue;
+        std::vector<int> polygon;
+        int v = start.first;
+        while (!seen.count(v)) {
+            seen.insert(v);
+            polygon.push_back(ids[v]);
+            const auto it = next.find(v);
+            if (it == next.end()) return false;
+            v = it->second;
+        }
+        if (v != start.first) return false;
+        std::vector<MeshFace> more;
+        if (!triangulatePolygon(polygon, spacing, linked, more)) return false;
+        for (MeshFace f : more) {
+            std::sort(f.begin(), f.end());
+            if (!faces.insert(f).second) return false;  // a face laid over its twin
+        }
+        added.insert(added.end(), more.begin(), more.end());
+    }
     return true;
 }
 
@@ -454,19 +506,32 @@ bool MeshRepair::isGoodNewFace(const MeshFace& f, double holeSpacing) const {
     return true;
 }
 
-// The hole's own border triangulated without inner nodes, in space: of all ways to cut the
-// polygon into triangles (dynamic programming over its sub-polygons), the one whose smallest
-// angle is largest, every face well shaped and no new side doubling a side that exists.
+// The hole's own border triangulated without inner nodes.
 bool MeshRepair::fillPolygon(const Loop& loop) {
-    const std::vector<int>& v = loop.vertices;
-    const int k = static_cast<int>(v.size());
-    if (k < 3 || k > maxPolygon) return false;
+    std::vector<MeshFace> added;
+    const auto linked = [&](int p, int q) { return edges_.find(p, q) >= 0; };
+    if (!triangulatePolygon(loop.vertices, medianSide(loop.vertices), linked, added)) return false;
+    for (const MeshFace& f : added) addFace(f);
+    return true;
+}
+
+double MeshRepair::medianSide(const std::vector<int>& polygon) const {
+    const int k = static_cast<int>(polygon.size());
     std::vector<double> sides;
     for (int i = 0; i < k; ++i)
-        sides.push_back((positions_[v[i]] - positions_[v[(i + 1) % k]]).length());
+        sides.push_back((positions_[polygon[i]] - positions_[polygon[(i + 1) % k]]).length());
     std::nth_element(sides.begin(), sides.begin() + k / 2, sides.end());
-    const double spacing = sides[k / 2];
+    return sides[k / 2];
+}
 
+// Of all ways to cut the polygon into triangles with its own vertices (dynamic programming
+// over its sub-polygons, cubic in their count), the one whose smallest angle is largest, every
+// face good and no new side joining two vertices that `linked` says are joined already.
+template <class Linked>
+bool MeshRepair::triangulatePolygon(const std::vector<int>& v, double spacing, Linked&& linked,
+                                    std::vector<MeshFace>& out) const {
+    const int k = static_cast<int>(v.size());
+    if (k < 3 || k > maxPolygon) return false;
     // best[i * k + j]: the smallest angle of the best fill of v[i..j], -1 when there is none;
     // total: the sum of the faces' smallest angles, to break ties; apex: its face on i-j.
     std::vector<double> best(k * k, -1.0), total(k * k, 0.0);
@@ -477,7 +542,7 @@ bool MeshRepair::fillPolygon(const Loop& loop) {
             const int j = i + length;
             const int at = i * k + j;
             // The closing side i-j is new, unless it is the border's own last edge.
-            if (!(i == 0 && j == k - 1) && edges_.find(v[i], v[j]) >= 0) continue;
+            if (!(i == 0 && j == k - 1) && linked(v[i], v[j])) continue;
             for (int m = i + 1; m < j; ++m) {
                 const double left = best[i * k + m], right = best[m * k + j];
                 if (left < 0.0 || right < 0.0) continue;
@@ -501,7 +566,7 @@ bool MeshRepair::fillPolygon(const Loop& loop) {
         stack.pop_back();
         if (j - i < 2) continue;
         const int m = apex[i * k + j];
-        addFace({v[i], v[m], v[j]});
+        out.push_back({v[i], v[m], v[j]});
         stack.push_back({i, m});
         stack.push_back({m, j});
     }
@@ -559,7 +624,8 @@ bool MeshRepair::mend(std::vector<MeshFace>& faces) {
                     members.push_back(j);
                 }
             }
-            if (fillFront(group)) {
+            // Sparser inner nodes make larger but rounder faces; the border alone, the largest.
+            if (fillFront(group, 0.5) || fillFront(group, 0.8)) {
                 for (std::size_t j : members) filled[j] = 1;
             } else if (fillPolygon(loops[i])) {
                 filled[i] = 1;

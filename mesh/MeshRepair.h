@@ -17,6 +17,8 @@
 #pragma once
 
 #include <cstddef>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "geo/Vertex.h"
@@ -65,8 +67,15 @@ private:
     void orient();
     void removePinches();
     std::vector<Loop> findLoops();
-    bool fillFront(const std::vector<const Loop*>& group);
+    bool fillFront(const std::vector<const Loop*>& group, double gap);
     bool fillPolygon(const Loop& loop);
+    bool closeFront(const std::set<std::pair<int, int>>& front, const std::vector<int>& ids,
+                    const std::set<std::pair<int, int>>& made, double spacing,
+                    std::vector<MeshFace>& added) const;
+    template <class Linked>
+    bool triangulatePolygon(const std::vector<int>& polygon, double spacing, Linked&& linked,
+                            std::vector<MeshFace>& out) const;
+    double medianSide(const std::vector<int>& polygon) const;
     bool isGoodNewFace(const MeshFace& f, double holeSpacing) const;
     void addFace(const MeshFace& f);
     void widen(const Loop& loop);
