@@ -8,6 +8,10 @@ Reads Wavefront OBJ (v, vn, f with v, v/t, v//n or v/t/n corners) and ASCII PLY 
 with optional nx ny nz, face vertex_indices lists). Prints one line per file; exit status 0
 when every file is closed, 1 when some file is not, 2 when a file cannot be read.
 
+It also reports longest_side_ratio: the largest ratio of a side's length to the local
+spacing at its ends (the median length of the sides meeting at a vertex, the smaller of the
+two ends), which is how the program tells a side that bridges empty space.
+
 A file is closed when it has at least one face, no face repeats a corner, every edge borders
 exactly two faces, every vertex has one fan of faces around it, no edge is used twice in the
 same direction, no face is wound against the mean of its corner normals, and every
@@ -184,6 +188,18 @@ def check(positions, normals, faces):
         volume[r] = volume.get(r, 0.0) + dot(positions[a], cross(positions[b], positions[c])) / 6
     inward = sum(1 for v in volume.values() if v <= 0.0)
 
+    lengths = {}
+    for (p, q) in undirected:
+        length = math.dist(positions[p], positions[q])
+        lengths.setdefault(p, []).append(length)
+        lengths.setdefault(q, []).append(length)
+    spacing = {v: sorted(ls)[len(ls) // 2] for v, ls in lengths.items()}
+    ratio = 0.0
+    for (p, q) in undirected:
+        local = min(spacing[p], spacing[q])
+        if local > 0.0:
+            ratio = max(ratio, math.dist(positions[p], positions[q]) / local)
+
     used = {v for face in faces for v in face}
     min_angle = 180.0
     for a, b, c in faces:
@@ -202,6 +218,7 @@ def check(positions, normals, faces):
         'inward_components': inward,
         'euler_characteristic': len(used) - len(undirected) + len(faces),
         'min_angle_deg': round(min_angle, 4) if faces else 0.0,
+        'longest_side_ratio': round(ratio, 4),
     })
     report['closed'] = bool(faces) and all(
         report[key] == 0 for key in ('degenerate_faces', 'boundary_edges', 'nonmanifold_edges',

@@ -1,13 +1,14 @@
 #include "mesh/MeshCheck.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 
 namespace {
 
 constexpr double degreesPerRadian = 180.0 / 3.14159265358979323846;
 
-// Union-find with path halving, over small dense index ranges.
+// Union-find with path halving. True when i and j were apart.
 int rootOf(std::vector<int>& parent, int i) {
     while (parent[i] != i) {
         parent[i] = parent[parent[i]];
@@ -16,8 +17,11 @@ int rootOf(std::vector<int>& parent, int i) {
     return i;
 }
 
-void unite(std::vector<int>& parent, int i, int j) {
-    parent[rootOf(parent, i)] = rootOf(parent, j);
+bool unite(std::vector<int>& parent, int i, int j) {
+    const int a = rootOf(parent, i), b = rootOf(parent, j);
+    if (a == b) return false;
+    parent[a] = b;
+    return true;
 }
 
 // A corner repeated in one face lists the face once at that vertex.
@@ -33,6 +37,7 @@ void MeshEdges::build(int vertexCount, const std::vector<MeshFace>& faces,
     auto isAlive = [&](int f) { return !alive || (*alive)[f]; };
 
     // Sides bucketed by their smaller end (a counting sort), then grouped by the larger.
+    // Filled in face order, so within a group the sides stay in face order.
     struct Entry {
         int high;
         int face;
@@ -69,16 +74,22 @@ void MeshEdges::build(int vertexCount, const std::vector<MeshFace>& faces,
     high_.clear();
     sides_.clear();
     sideBegin_.clear();
+    low_.reserve(entries.size() / 2 + 1);
+    high_.reserve(entries.size() / 2 + 1);
+    sideBegin_.reserve(entries.size() / 2 + 2);
     sides_.reserve(entries.size());
     for (int v = 0; v < vertexCount; ++v) {
         edgeBegin_[v] = static_cast<int>(low_.size());
-        const auto first = entries.begin() + bucket[v];
-        const auto last = entries.begin() + bucket[v + 1];
-        std::sort(first, last, [](const Entry& a, const Entry& b) {
-            return a.high != b.high ? a.high < b.high
-                                    : (a.face != b.face ? a.face < b.face : a.corner < b.corner);
-        });
-        for (auto e = first; e != last; ++e) {
+        Entry* first = entries.data() + bucket[v];
+        Entry* last = entries.data() + bucket[v + 1];
+        // A handful of entries: a stable insertion sort by the larger end.
+        for (Entry* e = first + 1; e < last; ++e) {
+            const Entry moving = *e;
+            Entry* hole = e;
+            for (; hole > first && (hole - 1)->high > moving.high; --hole) *hole = *(hole - 1);
+            *hole = moving;
+        }
+        for (Entry* e = first; e < last; ++e) {
             if (e == first || e->high != (e - 1)->high) {
                 low_.push_back(v);
                 high_.push_back(e->high);
@@ -99,33 +110,44 @@ int MeshEdges::find(int p, int q) const {
     return -1;
 }
 
-int MeshEdges::fanCount(int v, const std::vector<MeshFace>& faces) const {
-    const int count = faceCountAt(v);
-    if (count <= 1) return count;
-    // Two faces around v share an edge through v when they share another corner.
-    std::vector<int> parent(count);
+// Corners of one vertex are joined where their faces share an edge through it; every join
+// of two pieces leaves one fan fewer than the vertex has faces.
+std::vector<int> MeshEdges::fanCounts(const std::vector<MeshFace>& faces) const {
+    const int vertexCount = static_cast<int>(faceBegin_.size()) - 1;
+    std::vector<int> parent(3 * faces.size());
     std::iota(parent.begin(), parent.end(), 0);
-    for (int i = 0; i < count; ++i) {
-        const MeshFace& a = faces[faceAt(v, i)];
-        for (int j = i + 1; j < count; ++j) {
-            const MeshFace& b = faces[faceAt(v, j)];
-            bool shared = false;
-            for (int p : a)
-                if (p != v && (p == b[0] || p == b[1] || p == b[2])) shared = true;
-            if (shared) unite(parent, i, j);
-        }
+    std::vector<int> fans(vertexCount);
+    for (int v = 0; v < vertexCount; ++v) fans[v] = faceCountAt(v);
+    auto cornerOf = [&](const Side& side, int v) {
+        const MeshFace& t = faces[side.face];
+        return 3 * side.face + (t[side.corner] == v ? side.corner : (side.corner + 1) % 3);
+    };
+    for (int e = 0; e < edgeCount(); ++e) {
+        const Side& first = side(e, 0);
+        for (int i = 1; i < sideCount(e); ++i)
+            for (int v : {low(e), high(e)})
+                if (unite(parent, cornerOf(first, v), cornerOf(side(e, i), v))) --fans[v];
     }
-    int fans = 0;
-    for (int i = 0; i < count; ++i)
-        if (rootOf(parent, i) == i) ++fans;
     return fans;
 }
 
+double largestCosine(const geo::Vertex& p0, const geo::Vertex& p1, const geo::Vertex& p2) {
+    const geo::Vertex a = p1 - p0, b = p2 - p1, c = p0 - p2;
+    const double aa = a.squaredLength(), bb = b.squaredLength(), cc = c.squaredLength();
+    if (aa == 0.0 || bb == 0.0 || cc == 0.0) return 1.0;
+    // The corner at p0 lies between a and -c, at p1 between b and -a, at p2 between c and -b.
+    const double c0 = -a.dot(c) / std::sqrt(aa * cc);
+    const double c1 = -b.dot(a) / std::sqrt(bb * aa);
+    const double c2 = -c.dot(b) / std::sqrt(cc * bb);
+    return std::max(c0, std::max(c1, c2));
+}
+
+double angleOfCosineDeg(double cosine) {
+    return std::acos(std::min(1.0, std::max(-1.0, cosine))) * degreesPerRadian;
+}
+
 double smallestAngleDeg(const geo::Vertex& p0, const geo::Vertex& p1, const geo::Vertex& p2) {
-    const double a0 = (p1 - p0).angle(p2 - p0);
-    const double a1 = (p2 - p1).angle(p0 - p1);
-    const double a2 = (p0 - p2).angle(p1 - p2);
-    return std::min(a0, std::min(a1, a2)) * degreesPerRadian;
+    return angleOfCosineDeg(largestCosine(p0, p1, p2));
 }
 
 bool isAgainstNormals(const geo::Vertex& p0, const geo::Vertex& p1, const geo::Vertex& p2,
@@ -159,19 +181,19 @@ MeshSoundness checkMesh(const std::vector<geo::Vertex>& positions,
         if (forward > 1 || sides - forward > 1) ++s.orientationErrors;
     }
 
+    // The smallest angle is that of the largest cosine: one arc cosine for the whole mesh.
     const bool haveNormals = normals.size() == positions.size();
-    bool anyAngle = false;
+    double largest = -1.0;
     for (const MeshFace& f : faces) {
         const geo::Vertex& p0 = positions[f[0]];
         const geo::Vertex& p1 = positions[f[1]];
         const geo::Vertex& p2 = positions[f[2]];
-        const double angle = smallestAngleDeg(p0, p1, p2);
-        if (!anyAngle || angle < s.minAngleDeg) s.minAngleDeg = angle;
-        anyAngle = true;
+        largest = std::max(largest, largestCosine(p0, p1, p2));
         if (haveNormals &&
             isAgainstNormals(p0, p1, p2, normals[f[0]], normals[f[1]], normals[f[2]]))
             ++s.orientationErrors;
     }
+    if (!faces.empty()) s.minAngleDeg = angleOfCosineDeg(largest);
 
     std::vector<int> parent(vertexCount);
     std::iota(parent.begin(), parent.end(), 0);
@@ -179,12 +201,13 @@ MeshSoundness checkMesh(const std::vector<geo::Vertex>& positions,
         unite(parent, f[0], f[1]);
         unite(parent, f[0], f[2]);
     }
+    const std::vector<int> fans = edges.fanCounts(faces);
     int used = 0;
     for (int v = 0; v < vertexCount; ++v) {
         if (edges.faceCountAt(v) == 0) continue;
         ++used;
         if (rootOf(parent, v) == v) ++s.components;
-        if (edges.fanCount(v, faces) > 1) ++s.nonmanifoldVertices;
+        if (fans[v] > 1) ++s.nonmanifoldVertices;
     }
     s.eulerCharacteristic = used - edges.edgeCount() + static_cast<int>(faces.size());
     s.closed = !faces.empty() && s.boundaryEdges == 0 && s.nonmanifoldEdges == 0 &&

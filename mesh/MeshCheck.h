@@ -37,9 +37,9 @@ public:
 
     int faceCountAt(int v) const { return faceBegin_[v + 1] - faceBegin_[v]; }
     int faceAt(int v, int i) const { return faceIds_[faceBegin_[v] + i]; }
-    // The faces around v fall apart into this many pieces when joined only where two of them
-    // share an edge through v: 1 for a disc or half-disc, 0 for an unused vertex.
-    int fanCount(int v, const std::vector<MeshFace>& faces) const;
+    // Per vertex, the number of pieces its faces fall apart into when joined only where two
+    // of them share an edge through it: 1 for a disc or half-disc, 0 for an unused vertex.
+    std::vector<int> fanCounts(const std::vector<MeshFace>& faces) const;
 
 private:
     std::vector<int> edgeBegin_;  // per vertex (by smaller end), into low_/high_
@@ -72,7 +72,9 @@ MeshSoundness checkMesh(const std::vector<geo::Vertex>& positions,
                         const std::vector<geo::Vertex>& normals, const std::vector<MeshFace>& faces,
                         const MeshEdges& edges);
 
-// Smallest corner angle of the triangle p0 p1 p2, in degrees (0 for coincident corners).
+// The cosine of the smallest corner angle of the triangle p0 p1 p2 (1 for coincident
+// corners), and that angle in degrees: comparing cosines spares an arc cosine per face.
+double largestCosine(const geo::Vertex& p0, const geo::Vertex& p1, const geo::Vertex& p2);
 double smallestAngleDeg(const geo::Vertex& p0, const geo::Vertex& p1, const geo::Vertex& p2);
 
 // (p1 - p0) x (p2 - p0) points away from n0 + n1 + n2. False for a degenerate face.

@@ -4,10 +4,14 @@
 #include <cmath>
 #include <deque>
 #include <map>
+#include <numeric>
 #include <set>
 #include <utility>
 
 namespace {
+
+// The cosine of minAngleDeg: a face whose largest corner cosine is above it is a sliver.
+const double maxCosine = std::cos(MeshRepair::minAngleDeg * 3.14159265358979323846 / 180.0);
 
 // ---- Plane geometry for the fill, each front edge seen in its own plane ----
 
@@ -50,30 +54,20 @@ MeshRepair::MeshRepair(const std::vector<geo::Vertex>& positions,
                        const std::vector<geo::Vertex>& normals)
     : positions_(positions), normals_(normals) {}
 
-std::vector<double> MeshRepair::vertexSpacing(const MeshEdges& edges) const {
-    const int vertexCount = static_cast<int>(positions_.size());
-    std::vector<int> begin(vertexCount + 1, 0);
-    for (int e = 0; e < edges.edgeCount(); ++e) {
-        ++begin[edges.low(e) + 1];
-        ++begin[edges.high(e) + 1];
-    }
-    for (int v = 0; v < vertexCount; ++v) begin[v + 1] += begin[v];
-    std::vector<double> lengths(begin[vertexCount]);
-    std::vector<int> fill(begin.begin(), begin.end() - 1);
-    for (int e = 0; e < edges.edgeCount(); ++e) {
-        const double length = (positions_[edges.low(e)] - positions_[edges.high(e)]).length();
-        lengths[fill[edges.low(e)]++] = length;
-        lengths[fill[edges.high(e)]++] = length;
-    }
-    std::vector<double> spacing(vertexCount, 0.0);
-    for (int v = 0; v < vertexCount; ++v) {
-        if (begin[v] == begin[v + 1]) continue;
-        const auto first = lengths.begin() + begin[v];
-        const auto middle = first + (begin[v + 1] - begin[v]) / 2;
-        std::nth_element(first, middle, lengths.begin() + begin[v + 1]);
-        spacing[v] = *middle;
-    }
-    return spacing;
+// The median length of the sides that meet at v (the larger middle one of an even count).
+double MeshRepair::localSpacing(int v, const MeshEdges& edges,
+                                const std::vector<MeshFace>& faces) const {
+    std::vector<int> neighbours;
+    for (int i = 0; i < edges.faceCountAt(v); ++i)
+        for (int w : faces[edges.faceAt(v, i)])
+            if (w != v) neighbours.push_back(w);
+    if (neighbours.empty()) return 0.0;
+    std::sort(neighbours.begin(), neighbours.end());
+    neighbours.erase(std::unique(neighbours.begin(), neighbours.end()), neighbours.end());
+    std::vector<double> lengths;
+    for (int w : neighbours) lengths.push_back((positions_[v] - positions_[w]).length());
+    std::nth_element(lengths.begin(), lengths.begin() + lengths.size() / 2, lengths.end());
+    return lengths[lengths.size() / 2];
 }
 
 double MeshRepair::sideSpacing(int p, int q, const std::vector<double>& spacing) const {
@@ -86,7 +80,7 @@ bool MeshRepair::isBadFace(const MeshFace& f, const std::vector<double>& spacing
     const geo::Vertex& p0 = positions_[f[0]];
     const geo::Vertex& p1 = positions_[f[1]];
     const geo::Vertex& p2 = positions_[f[2]];
-    if (!(smallestAngleDeg(p0, p1, p2) >= minAngleDeg)) return true;
+    if (!(largestCosine(p0, p1, p2) <= maxCosine)) return true;
     if (isAgainstNormals(p0, p1, p2, normals_[f[0]], normals_[f[1]], normals_[f[2]])) return true;
     for (int i = 0; i < 3; ++i) {
         const int p = f[i], q = f[(i + 1) % 3];
@@ -96,20 +90,84 @@ bool MeshRepair::isBadFace(const MeshFace& f, const std::vector<double>& spacing
     return false;
 }
 
+// The rules of checkMesh (closed), of isBadFace and of the pillow test, worked out on the
+// half-edges leaving each vertex rather than on gathered edges: this runs after every
+// triangulation, so it allocates little and stops at the first fault.
 bool MeshRepair::isSound(const std::vector<MeshFace>& faces) const {
-    MeshEdges edges;
-    edges.build(static_cast<int>(positions_.size()), faces);
-    const MeshSoundness s = checkMesh(positions_, normals_, faces, edges);
-    if (!s.closed || s.minAngleDeg < minAngleDeg) return false;
-    const std::vector<double> spacing = vertexSpacing(edges);
-    for (const MeshFace& f : faces)
-        if (isBadFace(f, spacing)) return false;
-    // Two faces on the same three nodes close a pillow around nothing.
-    for (int e = 0; e < edges.edgeCount(); ++e)
-        if (edges.sideCount(e) == 2 &&
-            thirdCorner(faces[edges.side(e, 0).face], edges.side(e, 0).corner) ==
-                thirdCorner(faces[edges.side(e, 1).face], edges.side(e, 1).corner))
+    const int vertexCount = static_cast<int>(positions_.size());
+    if (faces.empty()) return false;
+    for (const MeshFace& f : faces) {
+        for (int v : f)
+            if (v < 0 || v >= vertexCount) return false;
+        const geo::Vertex& p0 = positions_[f[0]];
+        const geo::Vertex& p1 = positions_[f[1]];
+        const geo::Vertex& p2 = positions_[f[2]];
+        if (!(largestCosine(p0, p1, p2) <= maxCosine)) return false;  // also a repeated corner
+        if (isAgainstNormals(p0, p1, p2, normals_[f[0]], normals_[f[1]], normals_[f[2]]))
             return false;
+    }
+
+    // Each half-edge v -> to of a face (v, to, third), grouped by v.
+    struct HalfEdge {
+        int to;
+        int third;
+    };
+    std::vector<int> begin(vertexCount + 1, 0);
+    for (const MeshFace& f : faces)
+        for (int v : f) ++begin[v + 1];
+    std::partial_sum(begin.begin(), begin.end(), begin.begin());
+    std::vector<HalfEdge> out(3 * faces.size());
+    for (const MeshFace& f : faces)
+        for (int i = 0; i < 3; ++i) out[begin[f[i]]++] = HalfEdge{f[(i + 1) % 3], f[(i + 2) % 3]};
+    for (int v = vertexCount; v > 0; --v) begin[v] = begin[v - 1];
+    begin[0] = 0;
+    auto find = [&](int v, int to) -> const HalfEdge* {
+        for (int k = begin[v]; k < begin[v + 1]; ++k)
+            if (out[k].to == to) return &out[k];
+        return nullptr;
+    };
+
+    std::vector<double> shortest(vertexCount, HUGE_VAL);
+    for (int v = 0; v < vertexCount; ++v) {
+        const int first = begin[v], last = begin[v + 1];
+        if (first == last) continue;
+        for (int k = first; k < last; ++k) {
+            // Each side once this way (a second use, or a third face, repeats the target) ...
+            for (int j = first; j < k; ++j)
+                if (out[j].to == out[k].to) return false;
+            // ... and once the other way, by a face on other nodes than this one.
+            const HalfEdge* twin = find(out[k].to, v);
+            if (!twin || twin->third == out[k].third) return false;
+            shortest[v] = std::min(shortest[v], (positions_[v] - positions_[out[k].to]).length());
+        }
+        // One fan: from each face the next round v is the one across its other side at v, and
+        // the round must take in every face before it closes.
+        int to = out[first].to;
+        for (int step = 1; step <= last - first; ++step) {
+            const HalfEdge* h = find(v, to);
+            if (!h) return false;
+            to = h->third;
+            if ((to == out[first].to) != (step == last - first)) return false;
+        }
+    }
+
+    // Bridges. A side within the bound of the shortest sides at its ends is within that of
+    // their medians, so a median is worked out only for an end of a longer side.
+    auto spacingOf = [&](int v) {
+        std::vector<double> lengths;
+        for (int k = begin[v]; k < begin[v + 1]; ++k)
+            lengths.push_back((positions_[v] - positions_[out[k].to]).length());
+        std::nth_element(lengths.begin(), lengths.begin() + lengths.size() / 2, lengths.end());
+        return lengths[lengths.size() / 2];
+    };
+    for (int v = 0; v < vertexCount; ++v)
+        for (int k = begin[v]; k < begin[v + 1]; ++k) {
+            const int w = out[k].to;
+            if (w < v) continue;
+            const double length = (positions_[v] - positions_[w]).length();
+            if (length <= bridgeFactor * std::min(shortest[v], shortest[w])) continue;
+            if (length > bridgeFactor * std::min(spacingOf(v), spacingOf(w))) return false;
+        }
     return true;
 }
 
@@ -140,8 +198,7 @@ void MeshRepair::removeBadFaces() {
     for (int f = 0; f < static_cast<int>(faces_.size()); ++f) {
         if (!alive_[f]) continue;
         const MeshFace& t = faces_[f];
-        if (!(smallestAngleDeg(positions_[t[0]], positions_[t[1]], positions_[t[2]]) >=
-              minAngleDeg))
+        if (!(largestCosine(positions_[t[0]], positions_[t[1]], positions_[t[2]]) <= maxCosine))
             slivers.push_back(f);
         else if (isBadFace(t, spacing_))
             bad.push_back(f);
@@ -240,8 +297,9 @@ void MeshRepair::removePinches() {
     for (bool changed = true; changed;) {
         changed = false;
         edges_.build(vertexCount, faces_, &alive_);
+        const std::vector<int> fans = edges_.fanCounts(faces_);
         for (int v = 0; v < vertexCount; ++v) {
-            if (edges_.fanCount(v, faces_) <= 1) continue;
+            if (fans[v] <= 1) continue;
             for (int i = 0; i < edges_.faceCountAt(v); ++i) removeFace(edges_.faceAt(v, i));
             changed = true;
         }
@@ -489,7 +547,7 @@ bool MeshRepair::isGoodNewFace(const MeshFace& f, double holeSpacing) const {
     const geo::Vertex& p0 = positions_[f[0]];
     const geo::Vertex& p1 = positions_[f[1]];
     const geo::Vertex& p2 = positions_[f[2]];
-    if (!(smallestAngleDeg(p0, p1, p2) >= minAngleDeg)) return false;
+    if (!(largestCosine(p0, p1, p2) <= maxCosine)) return false;
     // Strictly along the normals: a face seen edge-on from them is no part of the surface.
     if (!((p1 - p0).cross(p2 - p0).dot(normals_[f[0]] + normals_[f[1]] + normals_[f[2]]) > 0.0))
         return false;
@@ -591,7 +649,8 @@ bool MeshRepair::mend(std::vector<MeshFace>& faces) {
     for (const MeshFace& f : faces_)
         for (int v : f) ++facesAt_[v];
     edges_.build(vertexCount, faces_);
-    spacing_ = vertexSpacing(edges_);
+    spacing_.assign(vertexCount, 0.0);
+    for (int v = 0; v < vertexCount; ++v) spacing_[v] = localSpacing(v, edges_, faces_);
 
     removeBadFaces();
     for (int round = 0; round < maxRounds; ++round) {

@@ -59,7 +59,7 @@ private:
 
     bool isBadFace(const MeshFace& f, const std::vector<double>& spacing) const;
     double sideSpacing(int p, int q, const std::vector<double>& spacing) const;
-    std::vector<double> vertexSpacing(const MeshEdges& edges) const;
+    double localSpacing(int v, const MeshEdges& edges, const std::vector<MeshFace>& faces) const;
 
     void removeFace(int f);
     void removeWithNeighbours(int f);
