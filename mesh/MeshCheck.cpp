@@ -110,6 +110,15 @@ int MeshEdges::find(int p, int q) const {
     return -1;
 }
 
+bool MeshEdges::usedTwiceOneWay(int e, const std::vector<MeshFace>& faces) const {
+    int forward = 0;
+    for (int i = 0; i < sideCount(e); ++i) {
+        const Side& s = side(e, i);
+        if (faces[s.face][s.corner] == low(e)) ++forward;
+    }
+    return forward > 1 || sideCount(e) - forward > 1;
+}
+
 // Corners of one vertex are joined where their faces share an edge through it; every join
 // of two pieces leaves one fan fewer than the vertex has faces.
 std::vector<int> MeshEdges::fanCounts(const std::vector<MeshFace>& faces) const {
@@ -173,12 +182,7 @@ MeshSoundness checkMesh(const std::vector<geo::Vertex>& positions,
         const int sides = edges.sideCount(e);
         if (sides == 1) ++s.boundaryEdges;
         if (sides > 2) ++s.nonmanifoldEdges;
-        int forward = 0;
-        for (int i = 0; i < sides; ++i) {
-            const MeshEdges::Side& side = edges.side(e, i);
-            if (faces[side.face][side.corner] == edges.low(e)) ++forward;
-        }
-        if (forward > 1 || sides - forward > 1) ++s.orientationErrors;
+        if (edges.usedTwiceOneWay(e, faces)) ++s.orientationErrors;
     }
 
     // The smallest angle is that of the largest cosine: one arc cosine for the whole mesh.

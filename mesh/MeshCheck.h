@@ -29,6 +29,8 @@ public:
     int high(int edge) const { return high_[edge]; }  // the larger
     int sideCount(int edge) const { return sideBegin_[edge + 1] - sideBegin_[edge]; }
     const Side& side(int edge, int i) const { return sides_[sideBegin_[edge] + i]; }
+    // Two faces run along the edge the same way: they lie over each other or disagree.
+    bool usedTwiceOneWay(int edge, const std::vector<MeshFace>& faces) const;
     // The edge between p and q, or -1 when no face has that side.
     int find(int p, int q) const;
     // The edges that start at the smaller vertex v, as [first, last).

@@ -70,29 +70,24 @@ double MeshRepair::localSpacing(int v, const MeshEdges& edges,
     return lengths[lengths.size() / 2];
 }
 
-double MeshRepair::sideSpacing(int p, int q, const std::vector<double>& spacing) const {
-    const double a = spacing[p], b = spacing[q];
+double MeshRepair::sideSpacing(int p, int q) const {
+    const double a = spacing_[p], b = spacing_[q];
     if (a > 0.0 && b > 0.0) return std::min(a, b);
     return std::max(a, b);  // the one that is known, or 0
 }
 
-bool MeshRepair::isBadFace(const MeshFace& f, const std::vector<double>& spacing) const {
-    const geo::Vertex& p0 = positions_[f[0]];
-    const geo::Vertex& p1 = positions_[f[1]];
-    const geo::Vertex& p2 = positions_[f[2]];
-    if (!(largestCosine(p0, p1, p2) <= maxCosine)) return true;
-    if (isAgainstNormals(p0, p1, p2, normals_[f[0]], normals_[f[1]], normals_[f[2]])) return true;
+bool MeshRepair::hasBridgingSide(const MeshFace& f) const {
     for (int i = 0; i < 3; ++i) {
         const int p = f[i], q = f[(i + 1) % 3];
-        const double bound = bridgeFactor * sideSpacing(p, q, spacing);
+        const double bound = bridgeFactor * sideSpacing(p, q);
         if (bound > 0.0 && (positions_[p] - positions_[q]).length() > bound) return true;
     }
     return false;
 }
 
-// The rules of checkMesh (closed), of isBadFace and of the pillow test, worked out on the
-// half-edges leaving each vertex rather than on gathered edges: this runs after every
-// triangulation, so it allocates little and stops at the first fault.
+// The rules of checkMesh (closed), of the sliver and bridge tests and of the pillow test,
+// worked out on the half-edges leaving each vertex rather than on gathered edges: this runs
+// after every triangulation, so it allocates little and stops at the first fault.
 bool MeshRepair::isSound(const std::vector<MeshFace>& faces) const {
     const int vertexCount = static_cast<int>(positions_.size());
     if (faces.empty()) return false;
@@ -190,8 +185,8 @@ void MeshRepair::removeWithNeighbours(int f) {
     removeFace(f);
 }
 
-// Slivers, bridges, faces against the normals, and every face on an edge that has more than
-// two faces or is used twice in one direction.
+// Slivers with the faces across their sides, bridges, and every face on an edge that has
+// more than two. Faces wound the wrong way are left to orient, which may turn them.
 void MeshRepair::removeBadFaces() {
     edges_.build(static_cast<int>(positions_.size()), faces_, &alive_);
     std::vector<int> bad, slivers;
@@ -200,19 +195,12 @@ void MeshRepair::removeBadFaces() {
         const MeshFace& t = faces_[f];
         if (!(largestCosine(positions_[t[0]], positions_[t[1]], positions_[t[2]]) <= maxCosine))
             slivers.push_back(f);
-        else if (isBadFace(t, spacing_))
+        else if (hasBridgingSide(t))
             bad.push_back(f);
     }
-    for (int e = 0; e < edges_.edgeCount(); ++e) {
-        const int sides = edges_.sideCount(e);
-        int forward = 0;
-        for (int i = 0; i < sides; ++i) {
-            const MeshEdges::Side& side = edges_.side(e, i);
-            if (faces_[side.face][side.corner] == edges_.low(e)) ++forward;
-        }
-        if (sides > 2 || forward > 1 || sides - forward > 1)
-            for (int i = 0; i < sides; ++i) bad.push_back(edges_.side(e, i).face);
-    }
+    for (int e = 0; e < edges_.edgeCount(); ++e)
+        if (edges_.sideCount(e) > 2)
+            for (int i = 0; i < edges_.sideCount(e); ++i) bad.push_back(edges_.side(e, i).face);
     for (int f : slivers) removeWithNeighbours(f);
     for (int f : bad) removeFace(f);
 }
@@ -225,6 +213,7 @@ void MeshRepair::orient() {
     const int vertexCount = static_cast<int>(positions_.size());
     std::vector<int> flip(faceCount);
     std::vector<int> piece(faceCount);
+    bool firstClash = true;
     for (;;) {
         edges_.build(vertexCount, faces_, &alive_);
         std::fill(flip.begin(), flip.end(), -1);
@@ -275,6 +264,18 @@ void MeshRepair::orient() {
                 if ((flip[f] == 1) != (vote[piece[f]] < 0)) std::swap(faces_[f][1], faces_[f][2]);
             }
             break;
+        }
+        // A fold or a twisted band. The first time, the faces on the sides used twice one
+        // way go: that is where the front laid faces over each other. Should some choice
+        // still clash, the faces where it does go as well.
+        if (firstClash) {
+            firstClash = false;
+            std::vector<int> doubled;
+            for (int e = 0; e < edges_.edgeCount(); ++e)
+                if (edges_.usedTwiceOneWay(e, faces_))
+                    for (int i = 0; i < edges_.sideCount(e); ++i)
+                        doubled.push_back(edges_.side(e, i).face);
+            if (!doubled.empty()) conflicts.swap(doubled);
         }
         for (int f : conflicts) removeFace(f);
     }
@@ -535,6 +536,22 @@ bool MeshRepair::closeFront(const std::set<std::pair<int, int>>& front, const st
     return true;
 }
 
+int MeshRepair::usedNodes(const std::vector<MeshFace>& faces) const {
+    std::vector<char> used(positions_.size(), 0);
+    int count = 0;
+    for (const MeshFace& f : faces)
+        for (int v : f)
+            if (!used[v]) {
+                used[v] = 1;
+                ++count;
+            }
+    return count;
+}
+
+int MeshRepair::maxDroppedNodes(int used) {
+    return std::max(8, used / 4);
+}
+
 void MeshRepair::addFace(const MeshFace& f) {
     faces_.push_back(f);
     alive_.push_back(1);
@@ -557,7 +574,7 @@ bool MeshRepair::isGoodNewFace(const MeshFace& f, double holeSpacing) const {
         if (alive_[side.face] && thirdCorner(faces_[side.face], side.corner) == f[2]) return false;
     }
     for (int i = 0; i < 3; ++i) {
-        const double known = sideSpacing(f[i], f[(i + 1) % 3], spacing_);
+        const double known = sideSpacing(f[i], f[(i + 1) % 3]);
         const double bound = bridgeFactor * (known > 0.0 ? known : holeSpacing);
         if ((positions_[f[i]] - positions_[f[(i + 1) % 3]]).length() > bound) return false;
     }
@@ -698,6 +715,9 @@ bool MeshRepair::mend(std::vector<MeshFace>& faces) {
     result.reserve(faces_.size());
     for (std::size_t f = 0; f < faces_.size(); ++f)
         if (alive_[f]) result.push_back(faces_[f]);
+    // A mesh that closed only by giving up on a large share of the nodes is no mend: widening
+    // can eat a region whole and leave a small closed remnant.
+    if (usedNodes(result) + maxDroppedNodes(usedNodes(faces)) < usedNodes(faces)) return false;
     if (!isSound(result)) return false;
     faces.swap(result);
     return true;
