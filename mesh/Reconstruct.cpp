@@ -203,7 +203,9 @@ bool Reconstruct::mendMesh() {
     std::vector<MeshFace> faces = triangleNodes_;
     const bool sound = repair.mend(faces);
     if (faces == triangleNodes_) return sound;
-    // The records are made anew from the mended faces, so that they count what is there.
+    // The records are made anew from the mended faces, so that they count what is there; the
+    // queue, empty after a run, must not keep records that are gone.
+    edgeQueue->clear();
     for (ReconNode* n : nodes) n->clearEdges();
     clearTriangles();
     for (const MeshFace& f : faces) {
