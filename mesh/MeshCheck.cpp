@@ -159,11 +159,6 @@ double smallestAngleDeg(const geo::Vertex& p0, const geo::Vertex& p1, const geo:
     return angleOfCosineDeg(largestCosine(p0, p1, p2));
 }
 
-bool isAgainstNormals(const geo::Vertex& p0, const geo::Vertex& p1, const geo::Vertex& p2,
-                      const geo::Vertex& n0, const geo::Vertex& n1, const geo::Vertex& n2) {
-    return (p1 - p0).cross(p2 - p0).dot(n0 + n1 + n2) < 0.0;
-}
-
 MeshSoundness checkMesh(const std::vector<geo::Vertex>& positions,
                         const std::vector<geo::Vertex>& normals,
                         const std::vector<MeshFace>& faces) {

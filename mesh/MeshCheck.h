@@ -78,7 +78,25 @@ MeshSoundness checkMesh(const std::vector<geo::Vertex>& positions,
 // corners), and that angle in degrees: comparing cosines spares an arc cosine per face.
 double largestCosine(const geo::Vertex& p0, const geo::Vertex& p1, const geo::Vertex& p2);
 double smallestAngleDeg(const geo::Vertex& p0, const geo::Vertex& p1, const geo::Vertex& p2);
+// Every corner's cosine is at most `cosine` (a positive number): no angle below its arc
+// cosine. False for coincident or non-finite corners. No square root, no division: the
+// soundness test runs it on every face of every mesh.
+inline bool hasNoAngleBelow(const geo::Vertex& p0, const geo::Vertex& p1, const geo::Vertex& p2,
+                            double cosine) {
+    const geo::Vertex a = p1 - p0, b = p2 - p1, c = p0 - p2;
+    const double aa = a.squaredLength(), bb = b.squaredLength(), cc = c.squaredLength();
+    const double limit = cosine * cosine;
+    // The corner between u and v is wide enough when u . v <= cosine |u| |v|: always when
+    // the dot product is not positive, else compare squares.
+    auto wide = [limit](double dot, double uu, double vv) {
+        return dot <= 0.0 || dot * dot <= limit * uu * vv;
+    };
+    return aa > 0.0 && bb > 0.0 && cc > 0.0 && wide(-a.dot(c), aa, cc) && wide(-b.dot(a), bb, aa) &&
+           wide(-c.dot(b), cc, bb);
+}
 
 // (p1 - p0) x (p2 - p0) points away from n0 + n1 + n2. False for a degenerate face.
-bool isAgainstNormals(const geo::Vertex& p0, const geo::Vertex& p1, const geo::Vertex& p2,
-                      const geo::Vertex& n0, const geo::Vertex& n1, const geo::Vertex& n2);
+inline bool isAgainstNormals(const geo::Vertex& p0, const geo::Vertex& p1, const geo::Vertex& p2,
+                             const geo::Vertex& n0, const geo::Vertex& n1, const geo::Vertex& n2) {
+    return (p1 - p0).cross(p2 - p0).dot(n0 + n1 + n2) < 0.0;
+}

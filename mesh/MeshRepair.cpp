@@ -97,7 +97,7 @@ bool MeshRepair::isSound(const std::vector<MeshFace>& faces) const {
         const geo::Vertex& p0 = positions_[f[0]];
         const geo::Vertex& p1 = positions_[f[1]];
         const geo::Vertex& p2 = positions_[f[2]];
-        if (!(largestCosine(p0, p1, p2) <= maxCosine)) return false;  // also a repeated corner
+        if (!hasNoAngleBelow(p0, p1, p2, maxCosine)) return false;  // also a repeated corner
         if (isAgainstNormals(p0, p1, p2, normals_[f[0]], normals_[f[1]], normals_[f[2]]))
             return false;
     }
@@ -112,42 +112,62 @@ bool MeshRepair::isSound(const std::vector<MeshFace>& faces) const {
         for (int v : f) ++begin[v + 1];
     std::partial_sum(begin.begin(), begin.end(), begin.begin());
     std::vector<HalfEdge> out(3 * faces.size());
-    for (const MeshFace& f : faces)
-        for (int i = 0; i < 3; ++i) out[begin[f[i]]++] = HalfEdge{f[(i + 1) % 3], f[(i + 2) % 3]};
+    for (const MeshFace& f : faces) {
+        out[begin[f[0]]++] = HalfEdge{f[1], f[2]};
+        out[begin[f[1]]++] = HalfEdge{f[2], f[0]};
+        out[begin[f[2]]++] = HalfEdge{f[0], f[1]};
+    }
     for (int v = vertexCount; v > 0; --v) begin[v] = begin[v - 1];
     begin[0] = 0;
-    auto find = [&](int v, int to) -> const HalfEdge* {
-        for (int k = begin[v]; k < begin[v + 1]; ++k)
-            if (out[k].to == to) return &out[k];
-        return nullptr;
-    };
+    const HalfEdge* const base = out.data();
 
-    std::vector<double> shortest(vertexCount, HUGE_VAL);
+    // Each side once this way (a second use, or a third face, repeats the target) and once
+    // the other way, by a face on other nodes. The twin is looked up from the smaller end
+    // only; as no end repeats a target, the sides then pair off exactly when half of them
+    // found a twin.
+    std::vector<double> shortest(vertexCount, HUGE_VAL), longest(vertexCount, 0.0);  // squared
+    std::size_t paired = 0;
     for (int v = 0; v < vertexCount; ++v) {
-        const int first = begin[v], last = begin[v + 1];
+        const HalfEdge* const first = base + begin[v];
+        const HalfEdge* const last = base + begin[v + 1];
         if (first == last) continue;
-        for (int k = first; k < last; ++k) {
-            // Each side once this way (a second use, or a third face, repeats the target) ...
-            for (int j = first; j < k; ++j)
-                if (out[j].to == out[k].to) return false;
-            // ... and once the other way, by a face on other nodes than this one.
-            const HalfEdge* twin = find(out[k].to, v);
-            if (!twin || twin->third == out[k].third) return false;
-            shortest[v] = std::min(shortest[v], (positions_[v] - positions_[out[k].to]).length());
+        const geo::Vertex& at = positions_[v];
+        double nearest = HUGE_VAL, farthest = 0.0;
+        for (const HalfEdge* h = first; h < last; ++h) {
+            const int to = h->to;
+            for (const HalfEdge* g = first; g < h; ++g)
+                if (g->to == to) return false;
+            const double squared = (at - positions_[to]).squaredLength();
+            nearest = std::min(nearest, squared);
+            farthest = std::max(farthest, squared);
+            if (to < v) continue;
+            const HalfEdge* twin = base + begin[to];
+            const HalfEdge* const end = base + begin[to + 1];
+            while (twin < end && twin->to != v) ++twin;
+            if (twin == end || twin->third == h->third) return false;
+            ++paired;
         }
-        // One fan: from each face the next round v is the one across its other side at v, and
-        // the round must take in every face before it closes.
-        int to = out[first].to;
-        for (int step = 1; step <= last - first; ++step) {
-            const HalfEdge* h = find(v, to);
-            if (!h) return false;
+        shortest[v] = nearest;
+        longest[v] = farthest;
+        // One fan: from each face the next round v is the one across its other side at v,
+        // and the round must take in every face before it closes.
+        int to = first->to;
+        for (std::ptrdiff_t step = 1; step <= last - first; ++step) {
+            const HalfEdge* h = first;
+            while (h < last && h->to != to) ++h;
+            if (h == last) return false;
             to = h->third;
-            if ((to == out[first].to) != (step == last - first)) return false;
+            if ((to == first->to) != (step == last - first)) return false;
         }
     }
+    if (2 * paired != out.size()) return false;
 
     // Bridges. A side within the bound of the shortest sides at its ends is within that of
-    // their medians, so a median is worked out only for an end of a longer side.
+    // their medians. So first, without positions: is v's longest side within the bound of
+    // the shortest side at v and at each neighbour? Only where it is not are the sides
+    // measured one by one, and a median worked out only for an end of a longer side. In
+    // squares, and a hair inside the bound, so rounding cannot let a bridge by.
+    const double bound = 0.999 * bridgeFactor * bridgeFactor;
     auto spacingOf = [&](int v) {
         std::vector<double> lengths;
         for (int k = begin[v]; k < begin[v + 1]; ++k)
@@ -155,14 +175,18 @@ bool MeshRepair::isSound(const std::vector<MeshFace>& faces) const {
         std::nth_element(lengths.begin(), lengths.begin() + lengths.size() / 2, lengths.end());
         return lengths[lengths.size() / 2];
     };
-    for (int v = 0; v < vertexCount; ++v)
+    for (int v = 0; v < vertexCount; ++v) {
+        double least = shortest[v];
+        for (int k = begin[v]; k < begin[v + 1]; ++k) least = std::min(least, shortest[out[k].to]);
+        if (longest[v] <= bound * least) continue;
         for (int k = begin[v]; k < begin[v + 1]; ++k) {
             const int w = out[k].to;
-            if (w < v) continue;
-            const double length = (positions_[v] - positions_[w]).length();
-            if (length <= bridgeFactor * std::min(shortest[v], shortest[w])) continue;
-            if (length > bridgeFactor * std::min(spacingOf(v), spacingOf(w))) return false;
+            const double squared = (positions_[v] - positions_[w]).squaredLength();
+            if (squared <= bound * std::min(shortest[v], shortest[w])) continue;
+            if (std::sqrt(squared) > bridgeFactor * std::min(spacingOf(v), spacingOf(w)))
+                return false;
         }
+    }
     return true;
 }
 
@@ -193,7 +217,7 @@ void MeshRepair::removeBadFaces() {
     for (int f = 0; f < static_cast<int>(faces_.size()); ++f) {
         if (!alive_[f]) continue;
         const MeshFace& t = faces_[f];
-        if (!(largestCosine(positions_[t[0]], positions_[t[1]], positions_[t[2]]) <= maxCosine))
+        if (!hasNoAngleBelow(positions_[t[0]], positions_[t[1]], positions_[t[2]], maxCosine))
             slivers.push_back(f);
         else if (hasBridgingSide(t))
             bad.push_back(f);
@@ -564,7 +588,7 @@ bool MeshRepair::isGoodNewFace(const MeshFace& f, double holeSpacing) const {
     const geo::Vertex& p0 = positions_[f[0]];
     const geo::Vertex& p1 = positions_[f[1]];
     const geo::Vertex& p2 = positions_[f[2]];
-    if (!(largestCosine(p0, p1, p2) <= maxCosine)) return false;
+    if (!hasNoAngleBelow(p0, p1, p2, maxCosine)) return false;
     // Strictly along the normals: a face seen edge-on from them is no part of the surface.
     if (!((p1 - p0).cross(p2 - p0).dot(normals_[f[0]] + normals_[f[1]] + normals_[f[2]]) > 0.0))
         return false;
