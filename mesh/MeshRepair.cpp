@@ -43,6 +43,12 @@ bool segmentsMeet(const Point2& a, const Point2& b, const Point2& c, const Point
 
 using Directed = std::pair<int, int>;
 
+// The median of a few lengths, the larger middle one of an even count.
+double median(std::vector<double>& values) {
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
 // The corner of a face across its side that starts at `corner`.
 int thirdCorner(const MeshFace& f, int corner) {
     return f[(corner + 2) % 3];
@@ -66,8 +72,7 @@ double MeshRepair::localSpacing(int v, const MeshEdges& edges,
     neighbours.erase(std::unique(neighbours.begin(), neighbours.end()), neighbours.end());
     std::vector<double> lengths;
     for (int w : neighbours) lengths.push_back((positions_[v] - positions_[w]).length());
-    std::nth_element(lengths.begin(), lengths.begin() + lengths.size() / 2, lengths.end());
-    return lengths[lengths.size() / 2];
+    return median(lengths);
 }
 
 double MeshRepair::sideSpacing(int p, int q) const {
@@ -172,8 +177,7 @@ bool MeshRepair::isSound(const std::vector<MeshFace>& faces) const {
         std::vector<double> lengths;
         for (int k = begin[v]; k < begin[v + 1]; ++k)
             lengths.push_back((positions_[v] - positions_[out[k].to]).length());
-        std::nth_element(lengths.begin(), lengths.begin() + lengths.size() / 2, lengths.end());
-        return lengths[lengths.size() / 2];
+        return median(lengths);
     };
     for (int v = 0; v < vertexCount; ++v) {
         double least = shortest[v];
@@ -391,8 +395,7 @@ bool MeshRepair::fillFront(const std::vector<const Loop*>& group, double gap) {
                     .length());
         }
     }
-    std::nth_element(sides.begin(), sides.begin() + sides.size() / 2, sides.end());
-    const double spacing = sides[sides.size() / 2];
+    const double spacing = median(sides);
     const int borderCount = static_cast<int>(ids.size());
 
     // Free nodes within reach of the first border, none too close to a point already taken.
@@ -619,8 +622,7 @@ double MeshRepair::medianSide(const std::vector<int>& polygon) const {
     std::vector<double> sides;
     for (int i = 0; i < k; ++i)
         sides.push_back((positions_[polygon[i]] - positions_[polygon[(i + 1) % k]]).length());
-    std::nth_element(sides.begin(), sides.begin() + k / 2, sides.end());
-    return sides[k / 2];
+    return median(sides);
 }
 
 // Of all ways to cut the polygon into triangles with its own vertices (dynamic programming

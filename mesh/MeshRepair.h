@@ -1,19 +1,17 @@
 // Mends the defects the advancing front can leave in the mesh of a closed surface: holes,
-// slivers, bridges across empty space, non-manifold fans, overlapping folds and patches wound
-// against their neighbours. It works on faces given as node indices, after the front, and
-// acts only where the mesh is defective:
-//  - a sound mesh (closed, every angle at least minAngleDeg, no bridging side) is left as it
-//    is, face for face;
-//  - otherwise the offending faces and the faces around their corners are removed, what is
-//    left is oriented consistently with the corner normals (the outward field gradients),
-//    and every hole is filled again with a constrained Delaunay triangulation of its border
-//    and of the free nodes inside it, seen in the plane of the hole's mean normal;
+// slivers, bridges across empty space, pinched vertices, folds where faces lie over each
+// other, and patches wound against their neighbours. It works on faces given as node
+// indices, after the front, and acts only where the mesh is defective. Guarantees:
+//  - a sound mesh (isSound) is left as it is, face for face and in order;
+//  - otherwise the offending faces go, what is left is wound consistently along the corner
+//    normals (the outward field gradients), turning a flipped patch as a whole, and every
+//    hole is filled again by a front over its border and the free nodes inside it, or by
+//    the best triangulation of its border alone, widening a hole that will not fill;
 //  - the faces that stay keep their order (a face turned over keeps its first corner), and
-//    the new faces follow them.
-// When it succeeds the mesh is closed, consistently wound along the normals, and has no face
-// under minAngleDeg and no bridging side. A hole it cannot fill (one that is not a height
-// field over any plane, even after widening it a few times) stays open, as does the outer
-// border of a sample of an open surface: the report then shows the defect.
+//    the new faces follow them;
+//  - the result is accepted only when it is sound and keeps all but a few of the nodes the
+//    front used; otherwise the faces are left as the front made them, and the report shows
+//    their defects. The outer border of a sample of an open surface is such a case.
 #pragma once
 
 #include <cstddef>
@@ -31,13 +29,15 @@ public:
     // A side longer than this many times the local spacing bridges empty space. The local
     // spacing of a vertex is the median length of the sides that meet at it, and a side is
     // judged by the smaller spacing of its two ends, so a fan of long slivers cannot vouch
-    // for itself. Sound meshes of the examples stay below 2 (see bench/mesh-sweep.sh).
+    // for itself. Sound meshes of the examples stay below 1.8, a bridging fan seen in
+    // practice reached 6 (docs/mesh.md).
     static constexpr double bridgeFactor = 3.0;
 
     // One entry per node: its position and its unit normal (the outward field gradient).
     MeshRepair(const std::vector<geo::Vertex>& positions, const std::vector<geo::Vertex>& normals);
 
-    // Closed, no face under minAngleDeg, no bridging side.
+    // Closed (checkMesh), no face under minAngleDeg, no bridging side, no two faces on the
+    // same three nodes.
     bool isSound(const std::vector<MeshFace>& faces) const;
     // Mends `faces` in place when they are not sound; true when they are sound afterwards.
     bool mend(std::vector<MeshFace>& faces);
