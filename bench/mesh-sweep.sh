@@ -6,12 +6,13 @@
 #
 #   bench/mesh-sweep.sh [--batch PROGRAM] [--seeds FIRST-LAST] [--densities "2 1 0.6"]
 #                       [--models "sphere chain ..."] [--jobs N] [--check-every K]
-#                       [--results FILE]
+#                       [--results FILE] [--examples DIR]
 #
 # Defaults: build/dazirudo-batch of this tree, seeds 1-100, densities 2 1 0.6, every model
-# in examples/, 2 runs at a time. Every K-th run (default 10; 0 for none) also has its mesh
-# file read back by bench/meshcheck.py, an independent reader, alternately as .obj and .ply;
-# a run the checker judges otherwise than the program is listed and counted as a mismatch.
+# in examples/ (or in DIR, for models that are not in the repository), 2 runs at a time.
+# Every K-th run (default 10; 0 for none) also has its mesh file read back by
+# bench/meshcheck.py, an independent reader, alternately as .obj and .ply; a run the
+# checker judges otherwise than the program is listed and counted as a mismatch.
 # A program that does not report "closed" itself is judged by the checker on every run.
 # --results keeps one line per run: model density seed status closed min-angle check seconds
 # and the md5 sum of the mesh file, so two programs' meshes can be compared run by run.
@@ -26,6 +27,7 @@ models=""
 jobs=2
 check_every=10
 results=""
+examples=$root/examples
 
 while [ $# -gt 0 ]; do
     case $1 in
@@ -36,12 +38,13 @@ while [ $# -gt 0 ]; do
     --jobs) jobs=$2; shift 2 ;;
     --check-every) check_every=$2; shift 2 ;;
     --results) results=$2; shift 2 ;;
+    --examples) examples=$(cd "$2" && pwd); shift 2 ;;
     -h | --help) sed -n '2,18p' "$0"; exit 0 ;;
     *) echo "mesh-sweep: unknown argument '$1' (see --help)" >&2; exit 2 ;;
     esac
 done
 if [ -z "$models" ]; then
-    models=$(cd "$root/examples" && ls *.dat | sed 's/\.dat$//' | tr '\n' ' ')
+    models=$(cd "$examples" && ls *.dat | sed 's/\.dat$//' | tr '\n' ' ')
 fi
 if [ ! -x "$batch" ]; then
     echo "mesh-sweep: no batch program at $batch (build it, or name it with --batch)" >&2
@@ -50,7 +53,7 @@ fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/mesh-sweep.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-export batch root work check_every
+export batch root work check_every examples
 
 # One run: prints "model density seed status closed min_angle checker triangulation_s md5".
 # closed is 1/0, or - without a stable sample; checker is ok, bad (it disagrees with the
@@ -62,7 +65,7 @@ run_one() {
     local mesh=$work/$model-$density-$seed.$ext
     local out status=0
     out=$("$batch" --seed "$seed" --density "$density" --no-files --quiet --mesh "$mesh" \
-        "$root/examples/$model.dat" 2>/dev/null) || status=$?
+        "$examples/$model.dat" 2>/dev/null) || status=$?
     field() { sed -n "s/.*\"$1\": \([^,}]*\).*/\1/p" <<<"$out"; }
     local closed angle seconds checked=- verdict
     closed=$(field closed)
