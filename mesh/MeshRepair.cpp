@@ -575,6 +575,34 @@ int MeshRepair::usedNodes(const std::vector<MeshFace>& faces) const {
     return count;
 }
 
+// Every piece of the front's mesh on at least `minBodyNodes` nodes must keep a face in the
+// mended one. A smaller piece is a few leftover nodes the front joined on their own (often
+// laid over the surface), or a body too small for the sample to show.
+bool MeshRepair::losesABody(const std::vector<MeshFace>& before,
+                            const std::vector<MeshFace>& after) const {
+    const int vertexCount = static_cast<int>(positions_.size());
+    std::vector<int> parent(vertexCount);
+    std::iota(parent.begin(), parent.end(), 0);
+    auto root = [&](int v) {
+        while (parent[v] != v) v = parent[v] = parent[parent[v]];
+        return v;
+    };
+    std::vector<char> used(vertexCount, 0);
+    for (const MeshFace& f : before) {
+        parent[root(f[0])] = root(f[1]);
+        parent[root(f[1])] = root(f[2]);
+        for (int v : f) used[v] = 1;
+    }
+    std::vector<int> nodes(vertexCount, 0);
+    std::vector<char> kept(vertexCount, 0);
+    for (int v = 0; v < vertexCount; ++v)
+        if (used[v]) ++nodes[root(v)];
+    for (const MeshFace& f : after) kept[root(f[0])] = 1;
+    for (int v = 0; v < vertexCount; ++v)
+        if (nodes[v] >= minBodyNodes && !kept[v]) return true;
+    return false;
+}
+
 int MeshRepair::maxDroppedNodes(int used) {
     return std::max(8, used / 4);
 }
@@ -691,16 +719,28 @@ bool MeshRepair::mend(std::vector<MeshFace>& faces) {
     facesAt_.assign(vertexCount, 0);
     for (const MeshFace& f : faces_)
         for (int v : f) ++facesAt_[v];
-    edges_.build(vertexCount, faces_);
     spacing_.assign(vertexCount, 0.0);
-    for (int v = 0; v < vertexCount; ++v) spacing_[v] = localSpacing(v, edges_, faces_);
 
-    removeBadFaces();
+    auto aliveFaces = [&]() {
+        std::vector<MeshFace> result;
+        result.reserve(faces_.size());
+        for (std::size_t f = 0; f < faces_.size(); ++f)
+            if (alive_[f]) result.push_back(faces_[f]);
+        return result;
+    };
     for (int round = 0; round < maxRounds; ++round) {
+        // Bridges are judged by the spacing of the mesh as it is now, as the final test
+        // judges them, so that no face kept or made so far turns out to bridge in the end.
+        edges_.build(vertexCount, faces_, &alive_);
+        for (int v = 0; v < vertexCount; ++v) spacing_[v] = localSpacing(v, edges_, faces_);
+        removeBadFaces();
         orient();
         removePinches();
         std::vector<Loop> loops = findLoops();
-        if (loops.empty()) break;
+        if (loops.empty()) {
+            if (isSound(aliveFaces())) break;
+            continue;
+        }
         // Larger borders first, so that a hole takes in the islands it holds.
         std::stable_sort(loops.begin(), loops.end(), [](const Loop& a, const Loop& b) {
             return a.vertices.size() > b.vertices.size();
@@ -737,13 +777,11 @@ bool MeshRepair::mend(std::vector<MeshFace>& faces) {
         }
     }
 
-    std::vector<MeshFace> result;
-    result.reserve(faces_.size());
-    for (std::size_t f = 0; f < faces_.size(); ++f)
-        if (alive_[f]) result.push_back(faces_[f]);
-    // A mesh that closed only by giving up on a large share of the nodes is no mend: widening
-    // can eat a region whole and leave a small closed remnant.
+    std::vector<MeshFace> result = aliveFaces();
+    // A mesh that closed only by giving up on a large share of the nodes, or on a whole body,
+    // is no mend: widening can eat a region whole and leave a closed remnant.
     if (usedNodes(result) + maxDroppedNodes(usedNodes(faces)) < usedNodes(faces)) return false;
+    if (losesABody(faces, result)) return false;
     if (!isSound(result)) return false;
     faces.swap(result);
     return true;

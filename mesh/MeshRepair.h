@@ -9,9 +9,10 @@
 //    the best triangulation of its border alone, widening a hole that will not fill;
 //  - the faces that stay keep their order (a face turned over keeps its first corner), and
 //    the new faces follow them;
-//  - the result is accepted only when it is sound and keeps all but a few of the nodes the
-//    front used; otherwise the faces are left as the front made them, and the report shows
-//    their defects. The outer border of a sample of an open surface is such a case.
+//  - the result is accepted only when it is sound, keeps all but a few of the nodes the
+//    front used and keeps every body of some size the front made; otherwise the faces are
+//    left as the front made them, and the report shows their defects. The outer border of
+//    a sample of an open surface is such a case.
 #pragma once
 
 #include <cstddef>
@@ -47,6 +48,8 @@ public:
     // Borders filled without inner nodes have at most this many vertices (the search is
     // cubic in it).
     static constexpr int maxPolygon = 60;
+    // A piece of the front's mesh on this many nodes or more is a body the mend must keep.
+    static constexpr int minBodyNodes = 8;
     // A fill by the front takes at most this many border and inner points.
     static constexpr std::size_t maxFillPoints = 600;
 
@@ -83,6 +86,7 @@ private:
     // a widened hole could not place): a quarter, and at least 8. Real samples lose about 1 %;
     // a mend that loses more has lost the shape.
     static int maxDroppedNodes(int used);
+    bool losesABody(const std::vector<MeshFace>& before, const std::vector<MeshFace>& after) const;
     void widen(const Loop& loop);
 
     const std::vector<geo::Vertex>& positions_;
