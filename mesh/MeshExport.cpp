@@ -4,17 +4,14 @@
 #include <array>
 #include <cctype>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
-#include <unordered_map>
 #include <vector>
 
+#include "mesh/MeshCheck.h"
 #include "mesh/Reconstruct.h"
 #include "model/SafeWrite.h"
 
 namespace {
-
-constexpr double degreesPerRadian = 180.0 / 3.14159265358979323846;
 
 void setError(std::string* error, const std::string& text) {
     if (error) *error = text;
@@ -33,7 +30,7 @@ std::string lowerExtension(const std::string& path) {
 // as 0-based indices into that vertex list.
 struct Indexed {
     std::vector<ReconNode*> vertices;
-    std::vector<std::array<int, 3>> faces;
+    std::vector<MeshFace> faces;
 };
 
 bool indexMesh(Reconstruct& mesh, Indexed* out) {
@@ -94,12 +91,6 @@ bool writePly(std::FILE* file, const Indexed& mesh, double toModel) {
     return ok;
 }
 
-std::uint64_t edgeKey(int p, int q) {
-    if (p > q) std::swap(p, q);
-    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(p)) << 32 |
-           static_cast<std::uint32_t>(q);
-}
-
 }  // namespace
 
 MeshQuality measureMesh(Reconstruct& mesh, const std::function<double(const geo::Vertex&)>& field) {
@@ -107,29 +98,40 @@ MeshQuality measureMesh(Reconstruct& mesh, const std::function<double(const geo:
     Indexed indexed;
     if (!indexMesh(mesh, &indexed)) return quality;
 
-    std::unordered_map<std::uint64_t, int> trianglesOnEdge;
-    for (const std::array<int, 3>& f : indexed.faces)
-        for (int i = 0; i < 3; ++i) ++trianglesOnEdge[edgeKey(f[i], f[(i + 1) % 3])];
-    for (const auto& entry : trianglesOnEdge) {
-        if (entry.second == 1) ++quality.boundaryEdges;
-        if (entry.second > 2) ++quality.nonmanifoldEdges;
+    std::vector<geo::Vertex> positions, normals;
+    positions.reserve(indexed.vertices.size());
+    normals.reserve(indexed.vertices.size());
+    for (const ReconNode* n : indexed.vertices) {
+        positions.push_back(n->position);
+        normals.push_back(n->normal);
     }
-
-    bool anyAngle = false;
-    for (const std::array<int, 3>& f : indexed.faces)
-        for (int i = 0; i < 3; ++i) {
-            const geo::Vertex& p = indexed.vertices[f[i]]->position;
-            const geo::Vertex& q = indexed.vertices[f[(i + 1) % 3]]->position;
-            const geo::Vertex& r = indexed.vertices[f[(i + 2) % 3]]->position;
-            const double angle = (q - p).angle(r - p) * degreesPerRadian;
-            if (!anyAngle || angle < quality.minAngleDeg) quality.minAngleDeg = angle;
-            anyAngle = true;
-        }
+    const MeshSoundness s = checkMesh(positions, normals, indexed.faces);
+    quality.boundaryEdges = s.boundaryEdges;
+    quality.nonmanifoldEdges = s.nonmanifoldEdges;
+    quality.nonmanifoldVertices = s.nonmanifoldVertices;
+    quality.orientationErrors = s.orientationErrors;
+    quality.components = s.components;
+    quality.eulerCharacteristic = s.eulerCharacteristic;
+    quality.closed = s.closed;
+    quality.minAngleDeg = s.minAngleDeg;
 
     if (field)
         for (const ReconNode* n : indexed.vertices)
             quality.maxAbsField = std::max(quality.maxAbsField, std::fabs(field(n->position)));
     return quality;
+}
+
+std::string meshSummaryJson(const MeshQuality& q) {
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "{\"boundary_edges\": %d, \"nonmanifold_edges\": %d, "
+                  "\"nonmanifold_vertices\": %d, \"orientation_errors\": %d, "
+                  "\"components\": %d, \"euler_characteristic\": %d, \"closed\": %s, "
+                  "\"min_angle_deg\": %.6g, \"max_abs_field\": %.6g}",
+                  q.boundaryEdges, q.nonmanifoldEdges, q.nonmanifoldVertices, q.orientationErrors,
+                  q.components, q.eulerCharacteristic, q.closed ? "true" : "false", q.minAngleDeg,
+                  q.maxAbsField);
+    return text;
 }
 
 bool writeMesh(Reconstruct& mesh, const std::string& path, std::string* error,

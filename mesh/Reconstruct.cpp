@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 
+#include "mesh/MeshRepair.h"
 #include "sim/Particle.h"
 
 namespace {
@@ -33,9 +34,14 @@ ReconNode::ReconNode(const geo::Vertex& position, const geo::Vertex& normal)
     : position(position), normal(normal), edges(new geo::QList) {}
 
 ReconNode::~ReconNode() {
-    for (Edge* e = firstEdge(); e; e = nextEdge()) delete e;
+    clearEdges();
     delete edges;
     delete particles;
+}
+
+void ReconNode::clearEdges() {
+    for (Edge* e = firstEdge(); e; e = nextEdge()) delete e;
+    edges->clear();
 }
 
 Edge* ReconNode::newEdge(ReconNode* node) {
@@ -155,6 +161,12 @@ Edge* Reconstruct::popEdge() {
 // ---- Reconstruct: triangulation ----
 
 bool Reconstruct::triangulate() {
+    advanceFront();
+    mendMesh();
+    return true;
+}
+
+void Reconstruct::advanceFront() {
     clearTriangles();
     edgeQueue->clear();
     // A closed sample gets about two triangles per node; one allocation instead of many.
@@ -172,7 +184,41 @@ bool Reconstruct::triangulate() {
         }
     }
     stopIndex();
-    return true;
+}
+
+bool Reconstruct::mendMesh() {
+    if (triangleNodes_.size() != static_cast<std::size_t>(triangleCount())) return false;
+    std::vector<ReconNode*> nodes;
+    std::vector<geo::Vertex> positions, normals;
+    nodes.reserve(nodeCount());
+    positions.reserve(nodeCount());
+    normals.reserve(nodeCount());
+    for (ReconNode* n = firstNode(); n; n = nextNode()) {
+        nodes.push_back(n);
+        positions.push_back(n->position);
+        normals.push_back(n->normal);
+    }
+    MeshRepair repair(positions, normals);
+    if (repair.isSound(triangleNodes_)) return true;
+    std::vector<MeshFace> faces = triangleNodes_;
+    const bool sound = repair.mend(faces);
+    if (faces == triangleNodes_) return sound;
+    // The records are made anew from the mended faces, so that they count what is there; the
+    // queue, empty after a run, must not keep records that are gone.
+    edgeQueue->clear();
+    for (ReconNode* n : nodes) n->clearEdges();
+    clearTriangles();
+    for (const MeshFace& f : faces) {
+        ReconNode* a = nodes[f[0]];
+        ReconNode* b = nodes[f[1]];
+        ReconNode* c = nodes[f[2]];
+        for (auto side : {std::make_pair(a, b), std::make_pair(b, c), std::make_pair(c, a)}) {
+            side.first->markEdge(side.second);
+            side.second->markEdge(side.first);
+        }
+        appendTriangle(a, b, c);
+    }
+    return sound;
 }
 
 bool Reconstruct::seedTriangle() {
@@ -377,17 +423,21 @@ void Reconstruct::addTriangle(ReconNode* a, ReconNode* b, ReconNode* c) {
     queueEdge(noteApex(b->markEdge(c), a));
     const geo::Vertex m = (a->normal + b->normal + c->normal) * 0.3333333333333333;
     const geo::Vertex k = (a->position - b->position).cross(a->position - c->position);
-    ReconNode* second = b;
-    ReconNode* third = c;
-    if (!(k.dot(m) >= 0.0)) std::swap(second, third);
-    *newTriangle() = geo::Triangle{a->position, second->position, third->position,
-                                   a->normal,   second->normal,   third->normal};
-    triangleNodes_.push_back({a->order, second->order, third->order});
+    if (k.dot(m) >= 0.0)
+        appendTriangle(a, b, c);
+    else
+        appendTriangle(a, c, b);
     if (indexLive_) {
         retireIfClosed(a);
         retireIfClosed(b);
         retireIfClosed(c);
     }
+}
+
+void Reconstruct::appendTriangle(ReconNode* a, ReconNode* b, ReconNode* c) {
+    *newTriangle() =
+        geo::Triangle{a->position, b->position, c->position, a->normal, b->normal, c->normal};
+    triangleNodes_.push_back({a->order, b->order, c->order});
 }
 
 Edge* Reconstruct::noteApex(Edge* edge, const ReconNode* apex) {

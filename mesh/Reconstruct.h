@@ -47,6 +47,8 @@ public:
     Edge* firstEdge() { return static_cast<Edge*>(edges->first()); }
     Edge* nextEdge() { return static_cast<Edge*>(edges->next()); }
     Edge* newEdge(ReconNode* node);
+    // Deletes every record that starts here (the twins in other nodes stay).
+    void clearEdges();
     // The first record toward `node`, or null.
     Edge* findEdge(ReconNode* node);
     // Counts one more triangle on the record toward `node`, creating it with 1 if absent;
@@ -114,8 +116,18 @@ public:
     Edge* popEdge();
     int queuedEdgeCount() const { return edgeQueue->count(); }
 
-    // Builds the mesh from the current nodes by the advancing front; always true.
+    // Builds the mesh from the current nodes: the advancing front, then mendMesh; always
+    // true.
     bool triangulate();
+    // The advancing front alone: seeds, front edges and apexes as described below, leaving
+    // open whatever it cannot close.
+    void advanceFront();
+    // Checks the mesh the front made and, only when it is defective (open, pinched, folded,
+    // with a face under 10 degrees or a side bridging empty space), mends it as MeshRepair
+    // describes: the faces that stay keep their order, new ones follow, and the node records
+    // are made to describe the mended faces. A sound mesh is left exactly as it is. True
+    // when the mesh is sound afterwards.
+    bool mendMesh();
     bool seedTriangle();
     // The apex of the triangle already on e, or null; sets *closing to a node that closes a
     // three-edge hole beside e, if there is one (left untouched when e.uses is not 1).
@@ -149,6 +161,7 @@ private:
     void stopIndex();
     void retireIfClosed(ReconNode* node);
     static Edge* noteApex(Edge* edge, const ReconNode* apex);
+    void appendTriangle(ReconNode* a, ReconNode* b, ReconNode* c);
     // A triangle slot appended to `triangles`, for the caller to fill.
     geo::Triangle* newTriangle();
 

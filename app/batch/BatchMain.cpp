@@ -184,6 +184,19 @@ int parseOptions(int argc, char** argv, Options& options) {
     return -1;
 }
 
+// The mesh was asked for and has a defect: one line on standard error, and status 4.
+int meshNotClosed(const std::string& file, const MeshQuality& q) {
+    if (q.boundaryEdges + q.nonmanifoldEdges + q.nonmanifoldVertices + q.orientationErrors == 0)
+        std::fprintf(stderr, "dazirudo-batch: the mesh in %s has no triangles\n", file.c_str());
+    else
+        std::fprintf(stderr,
+                     "dazirudo-batch: the mesh in %s is not closed (%d boundary edges, %d "
+                     "non-manifold edges, %d non-manifold vertices, %d orientation errors)\n",
+                     file.c_str(), q.boundaryEdges, q.nonmanifoldEdges, q.nonmanifoldVertices,
+                     q.orientationErrors);
+    return 4;
+}
+
 std::string inDir(const std::string& dir, const char* name) {
     if (dir.empty() || dir == ".") return name;
     const char last = dir.back();
@@ -291,14 +304,13 @@ int main(int argc, char** argv) {
     std::printf(
         "{\"steps\": %lld, \"floaters\": %d, \"stable_floaters\": %d, \"stable\": %s, "
         "\"triangles\": %d, \"density\": %.17g, \"seconds_simulation\": %.3f, "
-        "\"seconds_triangulation\": %.3f, \"outcome\": \"%s\", "
-        "\"mesh\": {\"boundary_edges\": %d, "
-        "\"nonmanifold_edges\": %d, \"min_angle_deg\": %.6g, \"max_abs_field\": %.6g}}\n",
+        "\"seconds_triangulation\": %.3f, \"outcome\": \"%s\", \"mesh\": %s}\n",
         steps, system->particles.size(), system->stableCount,
         system->isStable() ? "true" : "false", system->reconstruct.triangleCount(),
         options.density, simulationSeconds, triangulationSeconds, outcomeName(outcome),
-        quality.boundaryEdges,
-        quality.nonmanifoldEdges, quality.minAngleDeg, quality.maxAbsField);
+        meshSummaryJson(quality).c_str());
+    if (exitStatus == 0 && !options.meshFile.empty() && !quality.closed)
+        exitStatus = meshNotClosed(options.meshFile, quality);
 
     delete system;
     return exitStatus;
