@@ -14,6 +14,7 @@ Particle& Particle::operator=(const Particle& other) {
     energy = other.energy;
     state = other.state;
     stranded = other.stranded;
+    field = other.field;
     // nextInCell stays: the copy belongs to no chain of the particle it was copied from.
     return *this;
 }

@@ -34,6 +34,19 @@ public:
     // it (set by each advance): it can never reach the surface and is no part of the sample.
     bool stranded = false;
 
+    // The field at a position, as the system last evaluated it for this floater: advance
+    // evaluates it at the new position, and the population control and the next step's
+    // constraint, which need it at the same position, take it from here instead of
+    // summing the blobs again. Valid while the position is bit for bit `at` and the
+    // system's field version is still `version` (ImplicitSurface::fieldAt).
+    struct FieldSample {
+        geo::Vertex at;
+        geo::Vertex gradient;
+        double value = 0.0;
+        std::uint64_t version = 0;  // 0: never evaluated
+    };
+    FieldSample field;
+
 private:
     friend class FastRepulsion;
     Particle* nextInCell = nullptr;  // chain link of the neighbour grid; only the grid uses it
