@@ -196,6 +196,8 @@ void BlobIndex::buildCells(const std::vector<double>& reach) {
         cellBlobs.push_back(filed[e].second);
     }
     cellStart.push_back(static_cast<int>(cellBlobs.size()));
+    // The kernels read a vector past the last list: valid indices, never used.
+    cellBlobs.resize(cellBlobs.size() + vectorWidth, 0);
 }
 
 int BlobIndex::findCell(std::uint64_t key) const {
@@ -211,7 +213,18 @@ int BlobIndex::findCell(std::uint64_t key) const {
 
 template <typename Visit>
 void BlobIndex::forCandidates(const geo::Vertex& x, Visit visit) const {
-    int indices[block];
+    const double h = cellSize;
+    const double ci = std::floor(x.x / h), cj = std::floor(x.y / h), ck = std::floor(x.z / h);
+    const bool inCells = h != 0.0 && inCellRange(ci) && inCellRange(cj) && inCellRange(ck);
+    if (inCells && wide.empty()) {
+        // The usual case: the cell's own list, handed over where it lies.
+        const int cell = findCell(cellKey(ci, cj, ck));
+        if (cell < 0) return;
+        for (int begin = cellStart[cell]; begin < cellStart[cell + 1]; begin += block)
+            visit(cellBlobs.data() + begin, std::min(block, cellStart[cell + 1] - begin));
+        return;
+    }
+    int indices[block + vectorWidth] = {};  // zeros past the block: valid indices
     int m = 0;
     const auto take = [&](int i) {
         indices[m++] = i;
@@ -220,9 +233,7 @@ void BlobIndex::forCandidates(const geo::Vertex& x, Visit visit) const {
             m = 0;
         }
     };
-    const double h = cellSize;
-    const double ci = std::floor(x.x / h), cj = std::floor(x.y / h), ck = std::floor(x.z / h);
-    if (h == 0.0 || !inCellRange(ci) || !inCellRange(cj) || !inCellRange(ck)) {
+    if (!inCells) {
         // No cells, or a point outside every cell (not finite, or beyond the range of
         // keys): every blob is looked at, as the plain sum would.
         for (int i : everyBlob) take(i);
@@ -245,56 +256,98 @@ void BlobIndex::forCandidates(const geo::Vertex& x, Visit visit) const {
 
 namespace {
 
-// Candidate blobs of a block, and their terms.
-struct BlobBlock {
-    double x[block], y[block], z[block], radiusSquared[block];
-    double f[block], gx[block], gy[block], gz[block];  // f_i and (x - c_i) f_i / R_i^2
+// The blobs as the kernels read them: centre coordinates and squared radius, by index.
+struct Blobs {
+    const double* x;
+    const double* y;
+    const double* z;
+    const double* radiusSquared;
 };
 
-// One loop without a branch, which the compiler vectorises (VectorExp.h). As for the pair
-// sums, the block is filled up to a whole number of vectors with entries nobody reads.
+// Candidates of a block that count, and their terms. The arrays reach past a block by a
+// vector, for the filling below.
+struct BlobBlock {
+    double exponent[block + vectorWidth];  // -|x - c_i|^2 / R_i^2 of every candidate
+    int kept[block + vectorWidth];         // the candidates that count, in order
+    double keptExponent[block + vectorWidth];
+    double f[block + vectorWidth];  // f_i, and (x - c_i) f_i / R_i^2 below
+    double gx[block + vectorWidth], gy[block + vectorWidth], gz[block + vectorWidth];
+};
+
+// Both loops run without a branch, which the compiler vectorises (VectorExp.h), gathering
+// the blobs by index. They run to a whole number of vectors: the entries past `m` are
+// read (the index lists are followed by at least a vector of valid indices) and their
+// results never used.
+int wholeVectors(int m) { return (m + vectorWidth - 1) / vectorWidth * vectorWidth; }
+
 DAZIRUDO_VECTOR_CLONES
-void blobTerms(BlobBlock& b, int m, const geo::Vertex& x, double limit) {
-    for (; m % vectorWidth != 0; ++m) {
-        b.x[m] = x.x;
-        b.y[m] = x.y;
-        b.z[m] = x.z;
-        b.radiusSquared[m] = 1.0;
+void blobExponents(const int* __restrict indices, int m, const Blobs& blobs, const geo::Vertex& x,
+                   double* __restrict exponent) {
+    const double* __restrict cx = blobs.x;
+    const double* __restrict cy = blobs.y;
+    const double* __restrict cz = blobs.z;
+    const double* __restrict r2 = blobs.radiusSquared;
+    const double px = x.x, py = x.y, pz = x.z;
+    const int n = wholeVectors(m);
+    for (int k = 0; k < n; ++k) {
+        const int i = indices[k];
+        const double dx = px - cx[i], dy = py - cy[i], dz = pz - cz[i];
+        exponent[k] = -(dx * dx + dy * dy + dz * dz) / r2[i];
     }
-    for (int k = 0; k < m; ++k) {
-        const double dx = x.x - b.x[k], dy = x.y - b.y[k], dz = x.z - b.z[k];
-        const double a = -(dx * dx + dy * dy + dz * dz) / b.radiusSquared[k];
-        const double e = vexp::exp(a);
-        const double f = a < limit ? 0.0 : e;
-        b.f[k] = f;
-        // A blob contributing nothing adds nothing, also where x - c overflowed.
-        const double w = f / b.radiusSquared[k];
-        b.gx[k] = f == 0.0 ? 0.0 : dx * w;
-        b.gy[k] = f == 0.0 ? 0.0 : dy * w;
-        b.gz[k] = f == 0.0 ? 0.0 : dz * w;
+}
+
+DAZIRUDO_VECTOR_CLONES
+void blobTerms(int m, const int* __restrict kept, const double* __restrict exponent,
+               const Blobs& blobs, const geo::Vertex& x, double* __restrict f,
+               double* __restrict gx, double* __restrict gy, double* __restrict gz) {
+    const double* __restrict cx = blobs.x;
+    const double* __restrict cy = blobs.y;
+    const double* __restrict cz = blobs.z;
+    const double* __restrict r2 = blobs.radiusSquared;
+    const double px = x.x, py = x.y, pz = x.z;
+    const int n = wholeVectors(m);
+    for (int k = 0; k < n; ++k) {
+        const int i = kept[k];
+        const double fk = vexp::exp(exponent[k]);
+        const double w = fk / r2[i];
+        f[k] = fk;
+        gx[k] = (px - cx[i]) * w;
+        gy[k] = (py - cy[i]) * w;
+        gz[k] = (pz - cz[i]) * w;
     }
 }
 
 }  // namespace
 
-// The candidates' terms are worked out a block at a time and only then summed, one by one
-// in list order, so the sums round exactly as a plain walk over the blobs would.
+// The candidates' exponents are worked out a block at a time; the blobs that count are
+// kept, in order, and only their exponentials taken; their terms are then summed one by
+// one in list order, so the sums round exactly as a plain walk over the blobs would (a
+// blob left out adds exactly nothing there: its f is 0, and so is its gradient term,
+// since a contribution of 0 is skipped). A NaN exponent (a point that is no number) is
+// kept, so NaN comes out as it would.
 double BlobIndex::sum(const geo::Vertex& x, geo::Vertex* gradient) const {
     double total = 0.0;
     geo::Vertex half;
     BlobBlock b;
+    const Blobs blobs{centreX.data(), centreY.data(), centreZ.data(), radiusSquared.data()};
+    const double limit = -cutoff;
     forCandidates(x, [&](const int* indices, int m) {
+        blobExponents(indices, m, blobs, x, b.exponent);
+        int kept = 0;
         for (int k = 0; k < m; ++k) {
-            const int i = indices[k];
-            b.x[k] = centreX[i];
-            b.y[k] = centreY[i];
-            b.z[k] = centreZ[i];
-            b.radiusSquared[k] = radiusSquared[i];
+            b.kept[kept] = indices[k];
+            b.keptExponent[kept] = b.exponent[k];
+            kept += !(b.exponent[k] < limit);
         }
-        blobTerms(b, m, x, -cutoff);
-        for (int k = 0; k < m; ++k) total += b.f[k];
+        if (kept == 0) return;
+        for (int k = kept; k < wholeVectors(kept); ++k) {
+            b.kept[k] = b.kept[0];
+            b.keptExponent[k] = 0.0;
+        }
+        blobTerms(kept, b.kept, b.keptExponent, blobs, x, b.f, b.gx, b.gy, b.gz);
+        for (int k = 0; k < kept; ++k) total += b.f[k];
         if (gradient)
-            for (int k = 0; k < m; ++k) {
+            for (int k = 0; k < kept; ++k) {
                 half.x += b.gx[k];
                 half.y += b.gy[k];
                 half.z += b.gz[k];

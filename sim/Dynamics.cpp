@@ -18,6 +18,8 @@ bool isFinite(const geo::Vertex& v) {
 // for the passes that do much per floater, more for the sum of the radii.
 constexpr int prefetchDistance = 4;
 constexpr std::size_t radiusPrefetchDistance = 16;
+// Floaters per occupied cell above which the force pass fits the grid to the floaters.
+constexpr int crowdedCell = 32;
 
 }  // namespace
 
@@ -142,6 +144,14 @@ void ImplicitSurface::computeForces() {
         }
         grid.interactionRange = sum / n;
     }
+    // Each step's adaptGrid sizes the cells to the floaters, but until the first one the
+    // grid is as built, with cells of 31.25: a model of thousands of small blobs seeds tens
+    // of thousands of floaters into a few of them, and every floater would sum thousands of
+    // neighbours. So a grid that crowds more than `crowdedCell` floaters into its cells on
+    // average is fitted to the floaters first. The bundled models never come near (at most
+    // 6 floaters per cell, whatever the density), so their runs are as they were.
+    if (grid.occupiedCells() > 0 && grid.getCount() > crowdedCell * grid.occupiedCells())
+        fitGrid();
     // No position or radius changes during this pass, so the neighbours are read from one
     // packed copy of the grid instead of by following its chains, query after query.
     grid.pack();
@@ -180,6 +190,25 @@ void ImplicitSurface::computeForces() {
     });
     neighbours.clear();
     pairSumsOf = nullptr;
+}
+
+void ImplicitSurface::fitGrid() {
+    // The domain as advance would measure it: the diagonal of the floaters' bounding box.
+    geo::Vertex low(1e300, 1e300, 1e300), high(-1e300, -1e300, -1e300);
+    for (const Particle* p : particles.inOrder())
+        for (int a = 0; a < 3; ++a) {
+            low[a] = std::fmin(low[a], p->position[a]);
+            high[a] = std::fmax(high[a], p->position[a]);
+        }
+    const double domain = (high - low).length();
+    if (!std::isfinite(domain) || !std::isfinite(grid.interactionRange)) return;
+    // adapt moves the level by one at a time; a few calls reach the grid it aims for.
+    for (int round = 0; round < 2 * FastRepulsion::maxLevel; ++round) {
+        const int level = grid.getLevel();
+        const double size = grid.getCellSize();
+        grid.adapt(domain, grid.interactionRange);
+        if (grid.getLevel() == level && grid.getCellSize() == size) break;
+    }
 }
 
 geo::Vertex ImplicitSurface::repulsionFrom(const Particle* floater, const PairSums& sums) const {

@@ -57,24 +57,43 @@ double FastRepulsion::domainSize() const {
 
 void FastRepulsion::resetCellMarks() {
     occupied.assign((cells.size() + 63) / 64, 0);
+    occupiedCount = 0;
     // Read only for occupied cells, which pack sets first: only their size matters.
     cellEntries.resize(cells.size());
 }
 
 void FastRepulsion::push(int index, Particle* particle) {
     packedValid = false;
-    particle->nextInCell = cells[index];
+    Particle* head = cells[index];
+    particle->nextInCell = head;
+    particle->previousInCell = nullptr;
+    if (head)
+        head->previousInCell = particle;
+    else
+        ++occupiedCount;
     cells[index] = particle;
+    particle->filedIn = this;
+    particle->filedCell = index;
     occupied[index >> 6] |= std::uint64_t(1) << (index & 63);
 }
 
 bool FastRepulsion::unlink(int index, Particle* particle) {
-    Particle** link = &cells[index];
-    while (*link && *link != particle) link = &(*link)->nextInCell;
-    if (!*link) return false;
+    // Filed here, in this cell: then it is in this cell's chain (push and unlink keep the
+    // two in step), and its neighbours in the chain are its links.
+    if (particle->filedIn != this || particle->filedCell != index) return false;
     packedValid = false;
-    *link = particle->nextInCell;
-    if (!cells[index]) occupied[index >> 6] &= ~(std::uint64_t(1) << (index & 63));
+    if (particle->previousInCell)
+        particle->previousInCell->nextInCell = particle->nextInCell;
+    else
+        cells[index] = particle->nextInCell;
+    if (particle->nextInCell) particle->nextInCell->previousInCell = particle->previousInCell;
+    particle->nextInCell = particle->previousInCell = nullptr;
+    particle->filedIn = nullptr;
+    particle->filedCell = -1;
+    if (!cells[index]) {
+        occupied[index >> 6] &= ~(std::uint64_t(1) << (index & 63));
+        --occupiedCount;
+    }
     return true;
 }
 
@@ -83,11 +102,9 @@ void FastRepulsion::appendCell(int index, std::vector<Particle*>& out) const {
 }
 
 void FastRepulsion::insert(Particle* particle) {
-    const int index = cellIndex(particle->position);
     // Filing a floater twice would link it to itself and make its chain endless.
-    for (Particle* p = cells[index]; p; p = p->nextInCell)
-        if (p == particle) return;
-    push(index, particle);
+    if (particle->filedIn == this) return;
+    push(cellIndex(particle->position), particle);
     ++count;
 }
 
@@ -299,9 +316,17 @@ bool FastRepulsion::holdsExactly(ParticleList& list) const {
     std::unordered_map<const Particle*, int> filed;  // floater -> the cell it is chained in
     int total = 0;
     for (std::size_t index = 0; index < cells.size(); ++index) {
-        for (Particle* p = cells[index]; p; p = p->nextInCell) {
+        const Particle* previous = nullptr;
+        // The occupancy marks, the back links and each floater's own record of its cell
+        // must all agree with the chains.
+        if ((cells[index] != nullptr) != ((occupied[index >> 6] >> (index & 63) & 1) != 0))
+            return false;
+        for (Particle* p = cells[index]; p; previous = p, p = p->nextInCell) {
             if (++total > count) return false;  // more than counted, or a chain in a loop
             if (!filed.emplace(p, static_cast<int>(index)).second) return false;
+            if (p->previousInCell != previous || p->filedIn != this ||
+                p->filedCell != static_cast<int>(index))
+                return false;
         }
     }
     if (total != count || total != list.size()) return false;

@@ -72,6 +72,7 @@ public:
     int getLevel() const { return level; }
     double getCellSize() const { return cellSize; }
     int getCount() const { return count; }
+    int occupiedCells() const { return occupiedCount; }
     // Walks every chain; true when each of `list`'s floaters is filed exactly once, in the
     // cell of its position, and nothing else is filed. For tests and debug checks.
     bool holdsExactly(ParticleList& list) const;
@@ -100,8 +101,10 @@ private:
     int mask;
     double cellSize;
     int count = 0;
-    // Bit c of `occupied` is set while cell c's chain is not empty.
+    // Bit c of `occupied` is set while cell c's chain is not empty; `occupiedCount` counts
+    // those cells.
     std::vector<std::uint64_t> occupied;
+    int occupiedCount = 0;
     // The packed copy: the floaters of an occupied cell c are entries cellEntries[c].begin
     // up to, not including, cellEntries[c].end. Buffers are kept from pack to pack.
     std::vector<double> packedX, packedY, packedZ, packedRadius;

@@ -175,6 +175,8 @@ private:
     void settleFloater(Particle* floater, const geo::Vertex& position, std::uint64_t version);
     // Where advanceFloater moves the floater, and whether it moves at all.
     bool stepOf(const Particle* floater, geo::Vertex& displacement) const;
+    // Sizes the grid to the floaters as they are now, as adaptGrid does after a step.
+    void fitGrid();
     // Runs work(begin, end, thread) over [0, count) on the system's threads (WorkerPool).
     void forEachChunk(int count, int grain, const std::function<void(int, int, int)>& work);
 

@@ -15,7 +15,7 @@ Particle& Particle::operator=(const Particle& other) {
     state = other.state;
     stranded = other.stranded;
     field = other.field;
-    // nextInCell stays: the copy belongs to no chain of the particle it was copied from.
+    // The grid's links stay: the copy belongs to no chain of the particle it was copied from.
     return *this;
 }
 

@@ -49,7 +49,14 @@ public:
 
 private:
     friend class FastRepulsion;
-    Particle* nextInCell = nullptr;  // chain link of the neighbour grid; only the grid uses it
+    // The neighbour grid's bookkeeping; only the grid reads or writes it. The chains are
+    // linked both ways so that a floater leaves its chain without a walk along it, and a
+    // filed floater knows its grid and cell, so that inserting it twice or removing it
+    // from a cell it is not in is refused without a walk either.
+    Particle* nextInCell = nullptr;
+    Particle* previousInCell = nullptr;
+    const FastRepulsion* filedIn = nullptr;
+    int filedCell = -1;
 };
 
 // Allocates like std::allocator but, as the program's lists do, ends the process with

@@ -287,6 +287,28 @@ TEST(FastRepulsion, InsertTwiceFilesOnce) {
     EXPECT_TRUE(grid.holdsExactly(floaters));
 }
 
+// A filed floater knows the grid and the cell that hold it: another grid, or the cell its
+// moved position maps to, cannot unlink it, and filing it again anywhere is refused.
+TEST(FastRepulsion, FiledFloatersKnowTheirGridAndCell) {
+    FastRepulsion grid(5, 1000.0), other(5, 1000.0);
+    ParticleList floaters(false);
+    Particle* a = floaters.createParticle({5, 5, 5}, 1);
+    Particle* b = floaters.createParticle({6, 5, 5}, 1);
+    grid.insert(a);
+    grid.insert(b);
+    EXPECT_FALSE(other.remove(a));
+    a->position = {500, 5, 5};  // not through move()
+    grid.insert(a);
+    EXPECT_EQ(grid.getCount(), 2);
+    EXPECT_FALSE(grid.remove(a));
+    a->position = {5, 5, 5};
+    EXPECT_TRUE(grid.holdsExactly(floaters));
+    EXPECT_TRUE(grid.remove(a));
+    EXPECT_EQ(queried(grid, {5, 5, 5}, 1.0), (std::vector<Particle*>{b}));
+    grid.insert(a);  // out of the grid, it may be filed again
+    EXPECT_TRUE(grid.holdsExactly(floaters));
+}
+
 TEST(FastRepulsion, RemoveUnlinksHeadAndMiddle) {
     FastRepulsion grid(5, 1000.0);
     ParticleList floaters(false);
