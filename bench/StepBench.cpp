@@ -1,5 +1,10 @@
 // One full simulation step (setDensity, solve, forces, advance, population, grid) on
-// stable samples of the sphere model (radius 30) at about 1k, 10k and 100k floaters.
+// stable samples: the sphere model (radius 30) at about 1k, 10k and 100k floaters, the
+// figure model (20 blobs) at about 2k and 8k, and on settling samples of models of many
+// small blobs (10,000 and 100,000). Every benchmark reports the nanoseconds per
+// floater-step (wall-clock, since the step runs on several threads) and the thread count;
+// DAZIRUDO_THREADS chooses it, every hardware thread by default. bench/speed.sh runs the
+// set with one thread and with all.
 //
 // A fresh run at a low density settles very slowly, so a large sample is made as a user
 // would make it: settle at density 1.0, then lower the density by a factor 0.8 (the last
@@ -16,35 +21,52 @@
 // a copy would put the floaters in fresh, list-ordered memory and hide how scattered a
 // real run's floaters are. A stable sample stays near its size, and the per-floater
 // counter divides by the floaters actually stepped.
+//
+// Built with -DDAZIRUDO_BENCH_BASELINE the file also compiles against a core from before
+// the thread pool, so that both can be measured side by side on the same samples.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <map>
 #include <memory>
+#include <string>
+#include <tuple>
 
 #include "model/VessikSpheres.h"
 #include "sim/Stepping.h"
 
 namespace {
 
-// Density of the sphere sample with about `thousands` thousand floaters: roughly
-// 3000 / d^2 floaters, somewhat more at the lowest densities (measured: 1.75 gives 1016,
-// 0.58 about 9k, 0.18 about 110k).
-double targetDensity(int thousands) {
-    switch (thousands) {
-        case 1:
-            return 1.75;
-        case 10:
-            return 0.58;
-        default:
-            return 0.18;
-    }
+int threadsOf(ImplicitSurface& system) {
+#ifdef DAZIRUDO_BENCH_BASELINE
+    (void)system;
+    return 1;
+#else
+    return system.threadCount();
+#endif
 }
 
 constexpr int minStepsPerLevel = 200;
 constexpr int maxStepsPerLevel = 1000;
 constexpr int maxStepsLastLevel = 3000;
+
+enum class Model { Sphere, Figure, Rings, Shell };
+
+const char* nameOf(Model model) {
+    switch (model) {
+        case Model::Sphere:
+            return "sphere";
+        case Model::Figure:
+            return "figure";
+        case Model::Rings:
+            return "rings";
+        case Model::Shell:
+            return "shell";
+    }
+    return "";
+}
 
 struct Sample {
     std::unique_ptr<VessikSpheres> system;
@@ -64,23 +86,88 @@ int settle(VessikSpheres& system, double density, int minSteps, int maxSteps) {
     return steps;
 }
 
-Sample makeSample(int thousands) {
+// `count` blobs of radius 1, in rings of 100 blobs 1.2 radii apart (a ring of radius 19),
+// the rings on a square grid 50 apart: a model of many small blobs in which each point is
+// near a dozen of them.
+void addRings(VessikSpheres& system, int count) {
+    const int perRing = 100;
+    const int rings = count / perRing;
+    const int side = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(rings))));
+    const double ringRadius = 1.2 * perRing / (2.0 * 3.141592653589793);
+    for (int r = 0; r < rings; ++r) {
+        const double cx = 50.0 * (r % side), cy = 50.0 * (r / side);
+        for (int i = 0; i < perRing; ++i) {
+            const double angle = 2.0 * 3.141592653589793 * i / perRing;
+            system.addBlob(1.0)->centre() = geo::Vertex(
+                cx + ringRadius * std::cos(angle), cy + ringRadius * std::sin(angle),
+                0.3 * std::sin(3.0 * angle));
+        }
+    }
+}
+
+// `count` blobs of radius 1 on a sphere, about one radius apart (a Fibonacci spiral): a
+// closed sheet in which each point is near a hundred blobs.
+void addShell(VessikSpheres& system, int count) {
+    const double radius = std::sqrt(count / (4.0 * 3.141592653589793));
+    const double golden = 3.141592653589793 * (3.0 - std::sqrt(5.0));
+    for (int i = 0; i < count; ++i) {
+        const double y = 1.0 - 2.0 * (i + 0.5) / count;
+        const double ring = std::sqrt(1.0 - y * y);
+        system.addBlob(1.0)->centre() =
+            geo::Vertex(std::cos(golden * i) * ring, y, std::sin(golden * i) * ring) * radius;
+    }
+}
+
+// Density of the sample with about `floaters` floaters: about 3000 / d^2 floaters on the
+// sphere (somewhat more at the lowest densities: 1.75 gives 1016, 0.58 about 9k, 0.18
+// about 110k) and 1960 / d^2 on the figure. The many-blob models are stepped at a fixed
+// density for a given number of steps while they settle.
+double targetDensity(Model model, int floaters) {
+    if (model == Model::Sphere) return floaters <= 1000 ? 1.75 : (floaters <= 10000 ? 0.58 : 0.18);
+    if (model == Model::Figure) return std::sqrt(1960.0 / floaters);
+    return model == Model::Rings ? 0.1 : 1.0;
+}
+
+Sample makeSample(Model model, int size) {
     Sample sample;
     sample.system = std::make_unique<VessikSpheres>(defaultIsoValue);
     VessikSpheres& system = *sample.system;
     system.seedRandom(1);
-    system.addBlob(30.0);
-    system.seedParticles();
-    const double target = targetDensity(thousands);
+    switch (model) {
+        case Model::Sphere:
+            system.addBlob(30.0);
+            break;
+        case Model::Figure:
+            system.readBlobFile(DAZIRUDO_EXAMPLES_DIR "/figure.dat");
+            break;
+        case Model::Rings:
+            addRings(system, size);
+            break;
+        case Model::Shell:
+            addShell(system, size);
+            break;
+    }
+    system.startSampling();
+    const double target = targetDensity(model, size);
+    const std::clock_t start = std::clock();
+    if (model == Model::Rings || model == Model::Shell) {
+        // Far from stable, but past the first big moves from the seeds onto the surface.
+        settle(system, target, 20, 20);
+        std::fprintf(stderr, "sample %s %d: density %.4f, 20 steps, %d floaters, %.0f s CPU\n",
+                     nameOf(model), size, target, system.particles.size(),
+                     static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC);
+        sample.density = target;
+        return sample;
+    }
     // Above density 1.0 a fresh run settles quickly: start there directly.
     double density = target > 1.0 ? target : 1.0;
-    const std::clock_t start = std::clock();
     for (;;) {
         const int steps = settle(system, density, minStepsPerLevel,
                                  density == target ? maxStepsLastLevel : maxStepsPerLevel);
         std::fprintf(stderr,
-                     "sample %dk: density %.4f, %d steps, %d floaters, %d stable, %.0f s CPU\n",
-                     thousands, density, steps, system.particles.size(), system.stableCount,
+                     "sample %s %d: density %.4f, %d steps, %d floaters, %d stable, %.0f s CPU\n",
+                     nameOf(model), size, density, steps, system.particles.size(),
+                     system.stableCount,
                      static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC);
         if (density == target) break;
         density = density * 0.8 > target ? density * 0.8 : target;
@@ -90,15 +177,16 @@ Sample makeSample(int thousands) {
     return sample;
 }
 
-Sample& sampleOf(int thousands) {
-    static std::map<int, Sample> samples;
-    auto found = samples.find(thousands);
-    if (found == samples.end()) found = samples.emplace(thousands, makeSample(thousands)).first;
+Sample& sampleOf(Model model, int size) {
+    static std::map<std::tuple<Model, int>, Sample> samples;
+    auto found = samples.find({model, size});
+    if (found == samples.end())
+        found = samples.emplace(std::make_tuple(model, size), makeSample(model, size)).first;
     return found->second;
 }
 
-void BM_SimulationStep(benchmark::State& state) {
-    Sample& sample = sampleOf(static_cast<int>(state.range(0)));
+void stepBench(benchmark::State& state, Model model) {
+    Sample& sample = sampleOf(model, static_cast<int>(state.range(0)));
     VessikSpheres& system = *sample.system;
     double stepped = 0.0;
     for (auto _ : state) {
@@ -108,18 +196,55 @@ void BM_SimulationStep(benchmark::State& state) {
         benchmark::DoNotOptimize(system.stableCount);
     }
     state.counters["floaters"] = stepped / static_cast<double>(state.iterations());
+    state.counters["blobs"] = system.blobs.count();
     state.counters["sample_stable"] = sample.stable ? 1.0 : 0.0;
-    // CPU seconds per floater-step, shown in ns.
+    state.counters["threads"] = threadsOf(system);
+    // Seconds per floater-step (wall-clock, as the benchmark runs UseRealTime), shown in ns.
     state.counters["ns_per_floater"] = benchmark::Counter(
         stepped * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_SimulationStep(benchmark::State& state) { stepBench(state, Model::Sphere); }
+void BM_FigureStep(benchmark::State& state) { stepBench(state, Model::Figure); }
+void BM_RingsStep(benchmark::State& state) { stepBench(state, Model::Rings); }
+void BM_ShellStep(benchmark::State& state) { stepBench(state, Model::Shell); }
+
+// From the model to its first step: seeding six floaters per blob and one step of them.
+void BM_SeedAndStep(benchmark::State& state) {
+    const int blobs = static_cast<int>(state.range(0));
+    double floaters = 0.0;
+    int threads = 1;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto system = std::make_unique<VessikSpheres>(defaultIsoValue);
+        system->seedRandom(1);
+        addShell(*system, blobs);
+        state.ResumeTiming();
+        system->startSampling();
+        stepSystem(*system, 0.1);
+        floaters += system->particles.size();
+        threads = threadsOf(*system);
+        state.PauseTiming();
+        system.reset();
+        state.ResumeTiming();
+    }
+    state.counters["floaters"] = floaters / static_cast<double>(state.iterations());
+    state.counters["threads"] = threads;
 }
 
 }  // namespace
 
 BENCHMARK(BM_SimulationStep)
-    ->Arg(1)
-    ->Arg(10)
-    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
     ->MinTime(3.0)
+    ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FigureStep)->Arg(2000)->Arg(8000)->MinTime(3.0)->UseRealTime()->Unit(
+    benchmark::kMillisecond);
+BENCHMARK(BM_RingsStep)->Arg(10000)->MinTime(3.0)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ShellStep)->Arg(10000)->MinTime(3.0)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SeedAndStep)->Arg(100000)->Iterations(1)->UseRealTime()->Unit(
+    benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -5,6 +5,7 @@
 VessikObj::VessikObj(char kind, double radius) : kind(kind), radius(radius) {
     const int defining = kind == 1 ? 1 : (kind == 2 ? 2 : 0);
     for (int i = 0; i < defining; ++i) points.append(new geo::Vertex);
+    firstPoint = static_cast<geo::Vertex*>(points.first());
 }
 
 VessikObj::~VessikObj() {
@@ -18,6 +19,7 @@ double VessikObj::radiusPower(int n) const {
 }
 
 void VessikObj::scale(double factor) {
+    touch();
     radius *= factor;
     for (void* p = points.first(); p; p = points.next()) {
         geo::Vertex& point = *static_cast<geo::Vertex*>(p);
@@ -38,7 +40,9 @@ VessikList::~VessikList() {
 
 VessikObj* VessikList::add(double radius) {
     VessikObj* blob = new VessikObj(kind, radius);
+    blob->changes = &changeCount;
     items.append(blob);
+    ++changeCount;
     return blob;
 }
 
@@ -48,6 +52,7 @@ bool VessikList::remove(VessikObj* blob) {
         if (b != blob) continue;
         delete b;
         items.removeAt(index);
+        ++changeCount;
         return true;
     }
     return false;

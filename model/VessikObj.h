@@ -2,6 +2,8 @@
 // and the list of blobs of one system. The list owns its blobs, the blob its points.
 #pragma once
 
+#include <cstdint>
+
 #include "geo/QList.h"
 #include "geo/Vertex.h"
 
@@ -15,9 +17,19 @@ public:
 
     char getKind() const { return kind; }
     int pointCount() const { return points.count(); }
-    geo::Vertex* point(int i) { return static_cast<geo::Vertex*>(points.at(i)); }
+    // Every way to a point that could change it counts as a change of the blob list that
+    // holds the blob (see VessikList::changes), whether the caller writes or only reads.
+    geo::Vertex* point(int i) {
+        touch();
+        return static_cast<geo::Vertex*>(points.at(i));
+    }
     // The first defining point; the only one that enters the field.
-    geo::Vertex& centre() { return *static_cast<geo::Vertex*>(points.first()); }
+    geo::Vertex& centre() {
+        touch();
+        return *firstPoint;
+    }
+    // The same, only for reading: no change is counted.
+    const geo::Vertex& centre() const { return *firstPoint; }
     double getRadius() const { return radius; }
     // R multiplied by itself n times, starting from 1.0.
     double radiusPower(int n) const;
@@ -27,9 +39,16 @@ public:
     static bool usableRadius(double radius);
 
 private:
+    friend class VessikList;
+    void touch() {
+        if (changes) ++*changes;
+    }
+
     char kind;
     geo::QList points;
+    geo::Vertex* firstPoint = nullptr;  // the centre, or none for a blob without points
     double radius;
+    std::uint64_t* changes = nullptr;  // the counter of the list that holds the blob, if any
 };
 
 class VessikList {
@@ -46,8 +65,13 @@ public:
     VessikObj* first() { return static_cast<VessikObj*>(items.first()); }
     VessikObj* next() { return static_cast<VessikObj*>(items.next()); }
     VessikObj* at(int index) { return static_cast<VessikObj*>(items.at(index)); }
+    // Counts every event that may have changed the model: a blob added or removed, a blob
+    // scaled, and every hand-out of a blob's point for writing. Whatever keeps data derived
+    // from the blobs compares it with the count it saw, so no change can slip past it.
+    std::uint64_t changes() const { return changeCount; }
 
 private:
     char kind;
     geo::QList items;
+    std::uint64_t changeCount = 0;
 };

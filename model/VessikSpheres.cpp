@@ -2,52 +2,55 @@
 
 #include <cmath>
 
-namespace {
-
-// f_i(x) = exp(-|x - c|^2 / R^2): 1 at the centre, 1/e at distance R.
-double contribution(const geo::Vertex& x, VessikObj* blob) {
-    const geo::Vertex d = x - blob->centre();
-    const double s = -(d.dot(d));
-    return std::exp(s / blob->radiusPower(2));
-}
-
-}  // namespace
-
 VessikSpheres::VessikSpheres(double isoValue) : ImplicitSurface(1, isoValue) {}
 
+const BlobIndex& VessikSpheres::blobIndex() {
+    // Every change of the model moves the list's change count, so a stale index cannot be
+    // used. Evaluations on several threads at once find it current (the passes bring it up
+    // to date through fieldVersion before they split up) and only read it.
+    if (!index.isCurrent(blobs)) index.refresh(blobs);
+    return index;
+}
+
+std::uint64_t VessikSpheres::fieldVersion() { return blobIndex().version(); }
+
 double VessikSpheres::fieldValue(const geo::Vertex& x) {
-    double sum = 0.0;
-    for (VessikObj* blob = blobs.first(); blob; blob = blobs.next()) sum += contribution(x, blob);
-    return isoValue - sum;
+    return isoValue - blobIndex().sum(x, nullptr);
 }
 
 geo::Vertex VessikSpheres::fieldGradient(const geo::Vertex& x) {
-    geo::Vertex g;
-    for (VessikObj* blob = blobs.first(); blob; blob = blobs.next()) {
-        const double f = contribution(x, blob);
-        // A blob too far away to contribute adds nothing, also when x - c overflowed (the
-        // product inf * 0 would be NaN).
-        if (f == 0.0) continue;
-        g += (x - blob->centre()) * (f / blob->radiusPower(2));
-    }
-    return 2.0 * g;
+    geo::Vertex half;
+    blobIndex().sum(x, &half);
+    return 2.0 * half;
+}
+
+void VessikSpheres::fieldAndGradient(const geo::Vertex& x, double& value, geo::Vertex& gradient) {
+    geo::Vertex half;
+    value = isoValue - blobIndex().sum(x, &half);
+    gradient = 2.0 * half;
 }
 
 geo::Vertex VessikSpheres::blobGradient(const geo::Vertex& x, VessikObj* blob) {
-    const double f = contribution(x, blob);
+    // By position in the list: the index keeps the blobs in list order.
+    int i = 0;
+    for (VessikObj* b = blobs.first(); b && b != blob; b = blobs.next()) ++i;
+    const BlobIndex& near = blobIndex();
+    if (i >= near.size()) return geo::Vertex();
+    const double f = near.contribution(x, i);
     if (f == 0.0) return geo::Vertex();  // as in fieldGradient: no NaN from an overflowed x - c
-    return (f * -2.0 / blob->radiusPower(2)) * (x - blob->centre());
+    const geo::Vertex& c = static_cast<const VessikObj*>(blob)->centre();
+    return (f * -2.0 / blob->radiusPower(2)) * (x - c);
 }
 
 geo::DVector VessikSpheres::parameterGradient(const geo::Vertex& x) {
-    geo::DVector gradient;
-    for (VessikObj* blob = blobs.first(); blob; blob = blobs.next()) {
-        const geo::Vertex g = blobGradient(x, blob);
-        gradient.append(g.x);
-        gradient.append(g.y);
-        gradient.append(g.z);
-    }
+    const BlobIndex& near = blobIndex();
+    geo::DVector gradient(3 * near.size());
+    near.blobGradients(x, gradient);
     return gradient;
+}
+
+double VessikSpheres::parameterGradientDot(const geo::Vertex& x, const geo::DVector& v) {
+    return blobIndex().blobGradientsDot(x, v);
 }
 
 geo::DVector VessikSpheres::baseParameterVelocity() {

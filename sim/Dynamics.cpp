@@ -1,10 +1,12 @@
 // The two passes that move the floaters each step. Every sum runs over the neighbour
 // list in query order and no pair is cut off by distance, so a step gives the same
 // numbers however the grid's cells happen to be sized.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
 #include "sim/ImplicitSurface.h"
+#include "sim/VectorExp.h"
 
 namespace {
 
@@ -16,36 +18,115 @@ bool isFinite(const geo::Vertex& v) {
 // for the passes that do much per floater, more for the sum of the radii.
 constexpr int prefetchDistance = 4;
 constexpr std::size_t radiusPrefetchDistance = 16;
+// Floaters per occupied cell above which the force pass fits the grid to the floaters.
+constexpr int crowdedCell = 32;
 
 }  // namespace
 
-// The pair sums of one floater over `neighbours`: the repulsion push (before its final
-// scaling by sigma squared), the energy E and S = sum |pi - pj|^2 Eij. One pass feeds both
-// the repulsion and the radius rate, so each pair's two exponentials are taken once.
-ImplicitSurface::PairSums ImplicitSurface::sumPairs(const Particle* floater) const {
+namespace {
+
+constexpr int pairBlock = 64;  // neighbours worked on together; the stack arrays' length
+
+// The neighbours of a block and what each adds to the pair sums of floater i.
+struct PairBlock {
+    double x[pairBlock], y[pairBlock], z[pairBlock], radius[pairBlock];  // neighbour j
+    // (pi - pj)(Eij / si^2 + Eji / sj^2), Eij and |pi - pj|^2 Eij
+    double pushX[pairBlock], pushY[pairBlock], pushZ[pairBlock], energy[pairBlock],
+        weighted[pairBlock];
+};
+
+// One loop without a branch over the block, which the compiler vectorises, exponentials
+// included (VectorExp.h); built for AVX2 too where the processor has it, with the same
+// operations lane by lane and so the same bits. The block is filled up to a whole number
+// of vectors with harmless entries (the floater's own position), whose terms nobody
+// reads: the few entries past the last whole vector would otherwise go one by one.
+DAZIRUDO_VECTOR_CLONES
+void pairTerms(PairBlock& b, int m, const geo::Vertex& pi, double si2, double alpha) {
+    for (; m % vectorWidth != 0; ++m) {
+        b.x[m] = pi.x;
+        b.y[m] = pi.y;
+        b.z[m] = pi.z;
+        b.radius[m] = 1.0;
+    }
+    for (int k = 0; k < m; ++k) {
+        const double dx = pi.x - b.x[k], dy = pi.y - b.y[k], dz = pi.z - b.z[k];
+        const double d2 = dx * dx + dy * dy + dz * dz;
+        const double sj2 = b.radius[k] * b.radius[k];
+        const double eij = alpha * vexp::exp(-d2 / (2.0 * si2));
+        const double eji = alpha * vexp::exp(-d2 / (2.0 * sj2));
+        b.pushX[k] = dx * (eij / si2) + dx * (eji / sj2);
+        b.pushY[k] = dy * (eij / si2) + dy * (eji / sj2);
+        b.pushZ[k] = dz * (eij / si2) + dz * (eji / sj2);
+        b.energy[k] = eij;
+        b.weighted[k] = d2 * eij;
+    }
+}
+
+}  // namespace
+
+// The pair sums of one floater over the runs of its neighbours: the repulsion push (before
+// its final scaling by sigma squared), the energy E and S = sum |pi - pj|^2 Eij. One pass
+// feeds both the repulsion and the radius rate, so each pair's two exponentials are taken
+// once. The neighbours are gathered a block at a time (the floater itself left out), their
+// terms worked out together, and only then added up one by one in query order, so every
+// sum rounds as a plain walk over the neighbours would. `self` is the floater's entry in
+// the packed copy, or -1 when not known (it is then found by identity).
+ImplicitSurface::PairSums ImplicitSurface::sumPairs(
+    const Particle* floater, const std::vector<FastRepulsion::PackedRun>& runs, int self) const {
     PairSums sums;
-    const geo::Vertex& pi = floater->position;
+    const FastRepulsion::Packed packed = grid.packed();
+    const geo::Vertex pi = floater->position;
     const double si = floater->radius;
     const double si2 = si * si;
-    for (const FastRepulsion::PackedRun& run : neighbours)
-        for (const FastRepulsion::PackedFloater* other = run.begin; other != run.end; ++other) {
-            if (other->particle == floater) continue;
-            const geo::Vertex d = pi - other->position;
-            const double d2 = d.squaredLength();
-            const double sj = other->radius;
-            const double sj2 = sj * sj;
-            const double eij = repulsionAmplitude * std::exp(-d2 / (2.0 * si2));
-            const double eji = repulsionAmplitude * std::exp(-d2 / (2.0 * sj2));
-            sums.push += d * (eij / si2) + d * (eji / sj2);
-            sums.energy += eij;
-            sums.weightedDistance += d2 * eij;
+    PairBlock b;
+    int m = 0;
+    const auto add = [&] {
+        pairTerms(b, m, pi, si2, repulsionAmplitude);
+        for (int k = 0; k < m; ++k) {
+            sums.push.x += b.pushX[k];
+            sums.push.y += b.pushY[k];
+            sums.push.z += b.pushZ[k];
+            sums.energy += b.energy[k];
+            sums.weightedDistance += b.weighted[k];
         }
+        m = 0;
+    };
+    // Copies entries [begin, end) of the packed copy into the block, a block at a time.
+    const auto gather = [&](int begin, int end) {
+        while (begin < end) {
+            const int n = std::min(end - begin, pairBlock - m);
+            // Runs are short: a plain loop beats a call to copy them.
+            for (int k = 0; k < n; ++k) {
+                b.x[m + k] = packed.x[begin + k];
+                b.y[m + k] = packed.y[begin + k];
+                b.z[m + k] = packed.z[begin + k];
+                b.radius[m + k] = packed.radius[begin + k];
+            }
+            m += n;
+            begin += n;
+            if (m == pairBlock) add();
+        }
+    };
+    for (const FastRepulsion::PackedRun& run : runs) {
+        int at = self;
+        if (at < 0)
+            for (int j = run.begin; j < run.end && at < 0; ++j)
+                if (packed.particle[j] == floater) at = j;
+        if (at >= run.begin && at < run.end) {
+            gather(run.begin, at);
+            gather(at + 1, run.end);
+        } else {
+            gather(run.begin, run.end);
+        }
+    }
+    if (m > 0) add();
     return sums;
 }
 
 const ImplicitSurface::PairSums& ImplicitSurface::pairSums(const Particle* floater) {
     if (pairSumsOf != floater) {
-        pairSumsValue = sumPairs(floater);
+        if (!grid.isPacked()) grid.pack();
+        pairSumsValue = sumPairs(floater, neighbours, -1);
         pairSumsOf = floater;
     }
     return pairSumsValue;
@@ -63,44 +144,89 @@ void ImplicitSurface::computeForces() {
         }
         grid.interactionRange = sum / n;
     }
+    // Each step's adaptGrid sizes the cells to the floaters, but until the first one the
+    // grid is as built, with cells of 31.25: a model of thousands of small blobs seeds tens
+    // of thousands of floaters into a few of them, and every floater would sum thousands of
+    // neighbours. So a grid that crowds more than `crowdedCell` floaters into its cells on
+    // average is fitted to the floaters first. The bundled models never come near (at most
+    // 6 floaters per cell, whatever the density), so their runs are as they were.
+    if (grid.occupiedCells() > 0 && grid.getCount() > crowdedCell * grid.occupiedCells())
+        fitGrid();
     // No position or radius changes during this pass, so the neighbours are read from one
     // packed copy of the grid instead of by following its chains, query after query.
     grid.pack();
-    auto evaluate = [this](Particle* p) {
-        neighbours.clear();
-        pairSumsOf = nullptr;
-        grid.queryPacked(p->position, p->radius * neighbourRadiusFactor, neighbours);
-        p->repulsionVelocity = computeRepulsion(p);
-        double energy = 0.0;
-        p->radiusRate = energyAndRadiusRate(p, energy);
-        p->energy = energy;
-        p->velocity = constrainedVelocity(p);
-    };
-    // An evaluation reads only positions and radii, which stay as the last step left them,
-    // and writes only the floater's own D, E, sigma dot and P: the order in which the
-    // floaters are evaluated shows in no result. So when the grid files exactly the
-    // floaters of the list (every floater leaves the grid before it is deleted, so equal
-    // counts mean equal sets), they go in the grid's cell order, in which consecutive
-    // floaters are neighbours and find their cells and neighbours still in cache.
-    if (grid.getCount() == n) {
-        const FastRepulsion::PackedRun all = grid.packedFloaters();
-        for (const FastRepulsion::PackedFloater* f = all.begin; f != all.end; ++f) {
+    const std::uint64_t version = fieldVersion();
+    // An evaluation reads only positions, radii and the field, which stay as the last step
+    // left them, and writes only the floater's own D, E, sigma dot, P and field sample:
+    // the order in which the floaters are evaluated, and the thread that evaluates each,
+    // show in no result. So when the grid files exactly the floaters of the list (every
+    // floater leaves the grid before it is deleted, so equal counts mean equal sets), they
+    // go in the grid's cell order, in which consecutive floaters are neighbours and find
+    // their cells and neighbours still in cache.
+    const bool inCellOrder = grid.getCount() == n;
+    const FastRepulsion::Packed packed = grid.packed();
+    Particle* const* order = inCellOrder ? packed.particle : floaters.data();
+    threadNeighbours.resize(static_cast<std::size_t>(threadCount()));
+    forEachChunk(n, 256, [&](int begin, int end, int thread) {
+        std::vector<FastRepulsion::PackedRun>& runs = threadNeighbours[thread];
+        for (int i = begin; i < end; ++i) {
             // Floaters lie in memory in the order they were made, not in cell order: ask
             // for the records of the next ones early, so they arrive while this one works.
-            if (all.end - f > prefetchDistance) prefetchParticle(f[prefetchDistance].particle);
-            evaluate(f->particle);
+            if (end - i > prefetchDistance) prefetchParticle(order[i + prefetchDistance]);
+            Particle* p = order[i];
+            runs.clear();
+            grid.queryPackedRuns(p->position, p->radius * neighbourRadiusFactor, runs);
+            if (p->state == Particle::Control) {
+                // Keeps its repulsion velocity; no energy and no radius change.
+                p->energy = 0.0;
+                p->radiusRate = 0.0;
+            } else {
+                const PairSums sums = sumPairs(p, runs, inCellOrder ? i : -1);
+                p->repulsionVelocity = repulsionFrom(p, sums);
+                p->radiusRate = radiusRateFrom(p, sums, p->energy);
+            }
+            p->velocity = constrainedVelocity(p, version);
         }
-    } else {
-        for (Particle* p : floaters) evaluate(p);
-    }
+    });
     neighbours.clear();
     pairSumsOf = nullptr;
 }
 
+void ImplicitSurface::fitGrid() {
+    // The domain as advance would measure it: the diagonal of the floaters' bounding box.
+    geo::Vertex low(1e300, 1e300, 1e300), high(-1e300, -1e300, -1e300);
+    for (const Particle* p : particles.inOrder())
+        for (int a = 0; a < 3; ++a) {
+            low[a] = std::fmin(low[a], p->position[a]);
+            high[a] = std::fmax(high[a], p->position[a]);
+        }
+    const double domain = (high - low).length();
+    if (!std::isfinite(domain) || !std::isfinite(grid.interactionRange)) return;
+    // adapt moves the level by one at a time; a few calls reach the grid it aims for.
+    for (int round = 0; round < 2 * FastRepulsion::maxLevel; ++round) {
+        const int level = grid.getLevel();
+        const double size = grid.getCellSize();
+        grid.adapt(domain, grid.interactionRange);
+        if (grid.getLevel() == level && grid.getCellSize() == size) break;
+    }
+}
+
+geo::Vertex ImplicitSurface::repulsionFrom(const Particle* floater, const PairSums& sums) const {
+    const double si = floater->radius;
+    return sums.push * (si * si);
+}
+
+double ImplicitSurface::radiusRateFrom(const Particle* floater, const PairSums& sums,
+                                       double& energy) const {
+    const double si = floater->radius;
+    const double dEdSigma = sums.weightedDistance / (si * si * si);
+    energy = sums.energy;
+    return -energyRate * (sums.energy - desiredEnergy) / (dEdSigma + appliedRadiusDamping);
+}
+
 geo::Vertex ImplicitSurface::computeRepulsion(Particle* floater) {
     if (floater->state == Particle::Control) return floater->repulsionVelocity;
-    const double si = floater->radius;
-    return pairSums(floater).push * (si * si);
+    return repulsionFrom(floater, pairSums(floater));
 }
 
 double ImplicitSurface::energyAndRadiusRate(Particle* floater, double& energy) {
@@ -108,21 +234,22 @@ double ImplicitSurface::energyAndRadiusRate(Particle* floater, double& energy) {
         energy = 0.0;
         return 0.0;
     }
-    const PairSums& sums = pairSums(floater);
-    const double si = floater->radius;
-    const double dEdSigma = sums.weightedDistance / (si * si * si);
-    energy = sums.energy;
-    return -energyRate * (sums.energy - desiredEnergy) / (dEdSigma + appliedRadiusDamping);
+    return radiusRateFrom(floater, pairSums(floater), energy);
 }
 
 geo::Vertex ImplicitSurface::constrainedVelocity(Particle* floater) {
-    const geo::Vertex g = fieldGradient(floater->position);
+    return constrainedVelocity(floater, fieldVersion());
+}
+
+geo::Vertex ImplicitSurface::constrainedVelocity(Particle* floater, std::uint64_t version) {
+    const Particle::FieldSample& field = fieldAt(floater, version);
+    const geo::Vertex& g = field.gradient;
     const double gg = g.dot(g);
     if (gg < minGradientSquared) return geo::Vertex();
     double c = 0.0;
-    if (controlParticles.size() != 0) c = parameterGradient(floater->position).dot(qDot);
+    if (controlParticles.size() != 0) c = parameterGradientDot(floater->position, qDot);
     const geo::Vertex& d = floater->repulsionVelocity;
-    const double s = g.dot(d) + c + phi * fieldValue(floater->position);
+    const double s = g.dot(d) + c + phi * field.value;
     return d - g * (s / gg);
 }
 
@@ -132,33 +259,65 @@ bool ImplicitSurface::isStableFloater(Particle* floater) {
            floater->radiusRate / timeStep < stableRateFactor * floater->radius;
 }
 
-void ImplicitSurface::advanceFloater(Particle* floater) {
-    const geo::Vertex displacement = floater->velocity * timeStep;
+bool ImplicitSurface::stepOf(const Particle* floater, geo::Vertex& displacement) const {
+    displacement = floater->velocity * timeStep;
     // A non-finite step must never reach the grid's cell arithmetic; the floater stays
-    // where it is and population control removes it as one that left the surface.
-    if (isFinite(displacement)) grid.move(floater, displacement);
-    const geo::Vertex g = fieldGradient(floater->position);
+    // where it is and population control removes it as one that left the surface. A step
+    // of exactly zero leaves the position as it is too (the grid's move does nothing).
+    return isFinite(displacement) &&
+           !(displacement.x == 0.0 && displacement.y == 0.0 && displacement.z == 0.0);
+}
+
+void ImplicitSurface::settleFloater(Particle* floater, const geo::Vertex& position,
+                                    std::uint64_t version) {
+    Particle::FieldSample& field = floater->field;
+    fieldAndGradient(position, field.value, field.gradient);
+    field.at = position;
+    field.version = version;
+    const geo::Vertex& g = field.gradient;
     floater->normal = g.normalised();
     // Where the gradient is this weak the next step's constraint leaves the floater where it
     // is, and so does every later one while the model stays as it is.
     floater->stranded = g.dot(g) < minGradientSquared;
     floater->radius = floater->radius + floater->radiusRate * timeStep;
     floater->state = isStableFloater(floater) ? Particle::Stable : Particle::Moving;
+}
+
+void ImplicitSurface::advanceFloater(Particle* floater) {
+    geo::Vertex displacement;
+    if (stepOf(floater, displacement)) grid.move(floater, displacement);
+    settleFloater(floater, floater->position, fieldVersion());
     if (floater->state == Particle::Stable) ++stableCount;
 }
 
 void ImplicitSurface::advance() {
     stableCount = 0;
-    // The bounding box of the new positions is gathered in the same walk: a floater's
-    // position changes only in its own advanceFloater, so each is taken at its final value.
+    const ParticleList::Entries& floaters = particles.inOrder();
+    const int n = static_cast<int>(floaters.size());
+    const std::uint64_t version = fieldVersion();
+    // The expensive part of each floater's advance, the field at its new position, touches
+    // nothing but the floater: it runs on every thread, at the position the move is about
+    // to give it (the same sum, so the same bits).
+    forEachChunk(n, 256, [&](int begin, int end, int) {
+        for (int i = begin; i < end; ++i) {
+            if (end - i > prefetchDistance) prefetchParticle(floaters[i + prefetchDistance]);
+            Particle* p = floaters[i];
+            geo::Vertex displacement;
+            settleFloater(p, stepOf(p, displacement) ? p->position + displacement : p->position,
+                          version);
+        }
+    });
+    // The moves change the grid's chains, whose order shows in later sums: they are made
+    // here, in list order, exactly as one floater after the other would make them. The
+    // bounding box of the new positions is gathered in the same walk.
     geo::Vertex low(1e300, 1e300, 1e300), high(-1e300, -1e300, -1e300);
     bool boxed = false;
-    const ParticleList::Entries& floaters = particles.inOrder();
-    for (std::size_t i = 0; i < floaters.size(); ++i) {
-        if (i + prefetchDistance < floaters.size())
-            prefetchParticle(floaters[i + prefetchDistance]);
+    for (int i = 0; i < n; ++i) {
+        if (i + prefetchDistance < n) prefetchParticle(floaters[i + prefetchDistance]);
         Particle* p = floaters[i];
-        advanceFloater(p);
+        geo::Vertex displacement;
+        if (stepOf(p, displacement)) grid.move(p, displacement);
+        if (p->state == Particle::Stable) ++stableCount;
         // A stranded floater is no part of the sample: one thrown far off the surface by a
         // single large step would otherwise stretch the length scale, and with it the
         // desired radius, many times over for as long as it stays.

@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <unordered_map>
 
@@ -26,6 +27,7 @@ bool usableCellSize(double size) {
 FastRepulsion::FastRepulsion(int level, double domainSize)
     : level(std::min(std::max(level, 0), maxLevel)), mask((1 << this->level) - 1) {
     cells.assign(cellCountFor(this->level), nullptr);
+    resetCellMarks();
     cellSize = domainSize / static_cast<double>(mask + 1);
     // Between 0.7 and 1.0 cells, so adapt keeps the cells until the force pass has
     // measured the floaters.
@@ -53,20 +55,45 @@ double FastRepulsion::domainSize() const {
     return static_cast<double>(mask + 1) * cellSize;
 }
 
+void FastRepulsion::resetCellMarks() {
+    occupied.assign((cells.size() + 63) / 64, 0);
+    occupiedCount = 0;
+    // Read only for occupied cells, which pack sets first: only their size matters.
+    cellEntries.resize(cells.size());
+}
+
 void FastRepulsion::push(int index, Particle* particle) {
     packedValid = false;
-    particle->nextInCell = cells[index];
-    particle->filed = true;
+    Particle* head = cells[index];
+    particle->nextInCell = head;
+    particle->previousInCell = nullptr;
+    if (head)
+        head->previousInCell = particle;
+    else
+        ++occupiedCount;
     cells[index] = particle;
+    particle->filedIn = this;
+    particle->filedCell = index;
+    occupied[index >> 6] |= std::uint64_t(1) << (index & 63);
 }
 
 bool FastRepulsion::unlink(int index, Particle* particle) {
-    Particle** link = &cells[index];
-    while (*link && *link != particle) link = &(*link)->nextInCell;
-    if (!*link) return false;
+    // Filed here, in this cell: then it is in this cell's chain (push and unlink keep the
+    // two in step), and its neighbours in the chain are its links.
+    if (particle->filedIn != this || particle->filedCell != index) return false;
     packedValid = false;
-    *link = particle->nextInCell;
-    particle->filed = false;
+    if (particle->previousInCell)
+        particle->previousInCell->nextInCell = particle->nextInCell;
+    else
+        cells[index] = particle->nextInCell;
+    if (particle->nextInCell) particle->nextInCell->previousInCell = particle->previousInCell;
+    particle->nextInCell = particle->previousInCell = nullptr;
+    particle->filedIn = nullptr;
+    particle->filedCell = -1;
+    if (!cells[index]) {
+        occupied[index >> 6] &= ~(std::uint64_t(1) << (index & 63));
+        --occupiedCount;
+    }
     return true;
 }
 
@@ -75,11 +102,9 @@ void FastRepulsion::appendCell(int index, std::vector<Particle*>& out) const {
 }
 
 void FastRepulsion::insert(Particle* particle) {
-    const int index = cellIndex(particle->position);
-    // Filing a floater twice would link it to itself and make its chain endless. The flag
-    // answers at once, where a walk of the chain would make seeding a dense model quadratic.
-    if (particle->filed) return;
-    push(index, particle);
+    // Filing a floater twice would link it to itself and make its chain endless.
+    if (particle->filedIn == this) return;
+    push(cellIndex(particle->position), particle);
     ++count;
 }
 
@@ -118,19 +143,17 @@ void FastRepulsion::visitCells(const geo::Vertex& centre, double radius, Visit v
     if (std::isnan(widthX + widthY + widthZ)) {
         // A centre or radius that is not a number has no cell range: answer with the cell
         // such a floater is filed in.
-        const int index = cellIndex(centre);
-        visit(index, index);
+        visit(cellIndex(centre));
         return;
     }
     const double span = std::max(widthX, std::max(widthY, widthZ)) + 1.0;
     if (span < 1.0) return;  // a negative radius reaches no cell
     if (span == 1.0) {
-        const int index = indexOf(wrapCell(loX), wrapCell(loY), wrapCell(loZ));
-        visit(index, index);
+        visit(indexOf(wrapCell(loX), wrapCell(loY), wrapCell(loZ)));
         return;
     }
     if (span > static_cast<double>(mask + 1)) {
-        visit(0, static_cast<int>(cells.size()) - 1);
+        for (int index = 0; index < static_cast<int>(cells.size()); ++index) visit(index);
         return;
     }
 
@@ -143,74 +166,83 @@ void FastRepulsion::visitCells(const geo::Vertex& centre, double radius, Visit v
     const int nx = widthX < 0.0 ? -1 : static_cast<int>(widthX);
     const int ny = widthY < 0.0 ? -1 : static_cast<int>(widthY);
     const int nz = widthZ < 0.0 ? -1 : static_cast<int>(widthZ);
-    const int baseX = wrapCell(loX), baseY = wrapCell(loY), baseZ = wrapCell(loZ);
-    // Signed distance from the centre coordinate to the nearest face of cell `cell`.
-    auto faceDistance = [this](double cell, double centreCell, double coordinate) {
-        if (cell < centreCell) return (cell + 1.0) * cellSize - coordinate;
-        if (cell > centreCell) return cell * cellSize - coordinate;
-        return 0.0;
-    };
-    const double r2 = radius * radius;
-    for (int i = 0; i <= nx; ++i) {
-        const double dx = faceDistance(loX + i, cx, centre.x);
-        const int ix = (baseX + i) & mask;
-        for (int j = 0; j <= ny; ++j) {
-            const double dy = faceDistance(loY + j, cy, centre.y);
-            const double rem = r2 - dx * dx - dy * dy;
-            if (!(rem >= 0.0)) continue;
-            const int iy = (baseY + j) & mask;
-            // Cells of one row that follow each other in z are consecutive in index; they
-            // are handed over together, split only where z wraps around.
-            int first = -1, last = -1;
-            for (int k = 0; k <= nz; ++k) {
-                const double dz = faceDistance(loZ + k, cz, centre.z);
-                if (!(dz * dz < rem)) continue;
-                const int index = indexOf(ix, iy, (baseZ + k) & mask);
-                if (first >= 0 && index == last + 1) {
-                    last = index;
-                    continue;
-                }
-                if (first >= 0) visit(first, last);
-                first = last = index;
+    // Per axis, once: each cell's wrapped coordinate and the squared signed distance from
+    // the centre coordinate to its nearest face (0 for the centre's own cell).
+    struct Axis {
+        double faceSquared[1 << maxLevel];
+        int cell[1 << maxLevel];
+        void fill(int n, double low, double centreCell, double coordinate, int base, int mask,
+                  double size) {
+            for (int i = 0; i <= n; ++i) {
+                const double c = low + i;
+                const double d = c < centreCell   ? (c + 1.0) * size - coordinate
+                                 : c > centreCell ? c * size - coordinate
+                                                  : 0.0;
+                faceSquared[i] = d * d;
+                cell[i] = (base + i) & mask;
             }
-            if (first >= 0) visit(first, last);
         }
-    }
+    };
+    Axis x, y, z;
+    x.fill(nx, loX, cx, centre.x, wrapCell(loX), mask, cellSize);
+    y.fill(ny, loY, cy, centre.y, wrapCell(loY), mask, cellSize);
+    z.fill(nz, loZ, cz, centre.z, wrapCell(loZ), mask, cellSize);
+    const double r2 = radius * radius;
+    for (int i = 0; i <= nx; ++i)
+        for (int j = 0; j <= ny; ++j) {
+            const double rem = r2 - x.faceSquared[i] - y.faceSquared[j];
+            if (!(rem >= 0.0)) continue;
+            const int row = indexOf(x.cell[i], y.cell[j], 0);
+            for (int k = 0; k <= nz; ++k)
+                if (z.faceSquared[k] < rem) visit(row | z.cell[k]);
+        }
 }
 
 void FastRepulsion::queryInto(const geo::Vertex& centre, double radius,
                               std::vector<Particle*>& out) const {
-    visitCells(centre, radius, [this, &out](int first, int last) {
-        for (int index = first; index <= last; ++index) appendCell(index, out);
-    });
+    visitCells(centre, radius, [this, &out](int index) { appendCell(index, out); });
 }
 
 void FastRepulsion::pack() {
-    // Both buffers keep their capacity, so packing a sample of steady size allocates nothing.
-    cellStart.resize(cells.size() + 1);
-    packed.clear();
-    for (std::size_t index = 0; index < cells.size(); ++index) {
-        cellStart[index] = static_cast<int>(packed.size());
-        for (Particle* p = cells[index]; p; p = p->nextInCell)
-            packed.push_back({p->position, p->radius, p});
-    }
-    cellStart[cells.size()] = static_cast<int>(packed.size());
+    // The buffers keep their capacity, so packing a sample of steady size allocates nothing.
+    packedX.clear();
+    packedY.clear();
+    packedZ.clear();
+    packedRadius.clear();
+    packedParticle.clear();
+    // Only the occupied cells, found 64 at a time in the marks: a large grid holding few
+    // floaters packs as fast as a small one.
+    for (std::size_t word = 0; word < occupied.size(); ++word)
+        for (std::uint64_t bits = occupied[word]; bits; bits &= bits - 1) {
+            const std::size_t index = word * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
+            CellEntries& entries = cellEntries[index];
+            entries.begin = static_cast<int>(packedX.size());
+            for (Particle* p = cells[index]; p; p = p->nextInCell) {
+                packedX.push_back(p->position.x);
+                packedY.push_back(p->position.y);
+                packedZ.push_back(p->position.z);
+                packedRadius.push_back(p->radius);
+                packedParticle.push_back(p);
+            }
+            entries.end = static_cast<int>(packedX.size());
+        }
     packedValid = true;
 }
 
 void FastRepulsion::queryPacked(const geo::Vertex& centre, double radius,
                                 std::vector<PackedRun>& out) {
     if (!packedValid) pack();
-    const PackedFloater* base = packed.data();
-    visitCells(centre, radius, [this, base, &out](int first, int last) {
-        const PackedFloater* begin = base + cellStart[first];
-        const PackedFloater* end = base + cellStart[last + 1];
-        if (begin == end) return;
+    queryPackedRuns(centre, radius, out);
+}
+
+void FastRepulsion::queryPackedRuns(const geo::Vertex& centre, double radius,
+                                    std::vector<PackedRun>& out) const {
+    visitCells(centre, radius, [this, &out](int index) {
+        if (!(occupied[index >> 6] >> (index & 63) & 1)) return;
+        const int begin = cellEntries[index].begin;
+        const int end = cellEntries[index].end;
         // Cells adjacent in index order are adjacent in the copy: one run serves both.
-        if (out.empty() || out.back().end != begin) {
-            out.emplace_back();
-            out.back().begin = begin;
-        }
+        if (out.empty() || out.back().end != begin) out.push_back({begin, end});
         out.back().end = end;
     });
 }
@@ -253,13 +285,14 @@ void FastRepulsion::rebuild(int newLevel, double domainSize) {
 
     // Gather every chain into one, each non-empty chain linked in front of those before.
     Particle* gathered = nullptr;
-    for (Particle* head : cells) {
-        if (!head) continue;
-        Particle* tail = head;
-        while (tail->nextInCell) tail = tail->nextInCell;
-        tail->nextInCell = gathered;
-        gathered = head;
-    }
+    for (std::size_t word = 0; word < occupied.size(); ++word)
+        for (std::uint64_t bits = occupied[word]; bits; bits &= bits - 1) {
+            Particle* head = cells[word * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))];
+            Particle* tail = head;
+            while (tail->nextInCell) tail = tail->nextInCell;
+            tail->nextInCell = gathered;
+            gathered = head;
+        }
     if (newLevel != level) {
         std::vector<Particle*>(cellCountFor(newLevel), nullptr).swap(cells);
         level = newLevel;
@@ -267,6 +300,7 @@ void FastRepulsion::rebuild(int newLevel, double domainSize) {
     } else {
         std::fill(cells.begin(), cells.end(), nullptr);
     }
+    resetCellMarks();
     count = 0;
     cellSize = newCellSize;
     packedValid = false;
@@ -282,9 +316,17 @@ bool FastRepulsion::holdsExactly(ParticleList& list) const {
     std::unordered_map<const Particle*, int> filed;  // floater -> the cell it is chained in
     int total = 0;
     for (std::size_t index = 0; index < cells.size(); ++index) {
-        for (Particle* p = cells[index]; p; p = p->nextInCell) {
+        const Particle* previous = nullptr;
+        // The occupancy marks, the back links and each floater's own record of its cell
+        // must all agree with the chains.
+        if ((cells[index] != nullptr) != ((occupied[index >> 6] >> (index & 63) & 1) != 0))
+            return false;
+        for (Particle* p = cells[index]; p; previous = p, p = p->nextInCell) {
             if (++total > count) return false;  // more than counted, or a chain in a loop
             if (!filed.emplace(p, static_cast<int>(index)).second) return false;
+            if (p->previousInCell != previous || p->filedIn != this ||
+                p->filedCell != static_cast<int>(index))
+                return false;
         }
     }
     if (total != count || total != list.size()) return false;

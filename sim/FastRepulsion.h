@@ -3,6 +3,7 @@
 // change only through `move` while it is filed, or `remove` cannot find it.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "geo/Vertex.h"
@@ -28,19 +29,24 @@ public:
     // The same floaters in the same order, appended to `out` without allocating a list.
     void queryInto(const geo::Vertex& centre, double radius, std::vector<Particle*>& out) const;
 
-    // A filed floater as the packed copy holds it.
-    struct PackedFloater {
-        geo::Vertex position;
-        double radius;
-        Particle* particle;
+    // The packed copy: the position and radius of every filed floater in arrays of their
+    // own, one entry per floater, so that the pair sums read them as consecutive doubles.
+    struct Packed {
+        const double* x;
+        const double* y;
+        const double* z;
+        const double* radius;
+        Particle* const* particle;
+        int size;
     };
-    // Consecutive floaters of the packed copy: one or more whole cells, in chain order.
+    // Entries begin, begin + 1, ..., end - 1 of the packed copy: one or more whole cells,
+    // each cell in chain order.
     struct PackedRun {
-        const PackedFloater* begin;
-        const PackedFloater* end;
+        int begin;
+        int end;
     };
-    // Copies the position and radius of every filed floater into one array, cell by cell
-    // in index order and each cell in chain order, so that a pass which changes no
+    // Copies the position and radius of every filed floater into the packed copy, cell by
+    // cell in index order and each cell in chain order, so that a pass which changes no
     // position or radius can query without following chains. Any insert, remove, move or
     // rebuild, and any change of a radius, leaves the copy stale until the next `pack`.
     void pack();
@@ -48,8 +54,16 @@ public:
     // packed copy, appended to `out`. Packs first when the chains changed since the last
     // `pack`; the radii are those of that pack. The runs are valid until the next pack.
     void queryPacked(const geo::Vertex& centre, double radius, std::vector<PackedRun>& out);
+    // The same for a copy known to be current (`isPacked`): it changes nothing, so passes
+    // on several threads may query at once.
+    void queryPackedRuns(const geo::Vertex& centre, double radius,
+                         std::vector<PackedRun>& out) const;
+    bool isPacked() const { return packedValid; }
     // Every floater of the last pack, cell by cell in index order.
-    PackedRun packedFloaters() const { return {packed.data(), packed.data() + packed.size()}; }
+    Packed packed() const {
+        return {packedX.data(), packedY.data(),      packedZ.data(),
+                packedRadius.data(), packedParticle.data(), static_cast<int>(packedX.size())};
+    }
     void adapt(double domainSize, double range);
     void rebuild(int newLevel, double domainSize);
 
@@ -58,6 +72,7 @@ public:
     int getLevel() const { return level; }
     double getCellSize() const { return cellSize; }
     int getCount() const { return count; }
+    int occupiedCells() const { return occupiedCount; }
     // Walks every chain; true when each of `list`'s floaters is filed exactly once, in the
     // cell of its position, and nothing else is filed. For tests and debug checks.
     bool holdsExactly(ParticleList& list) const;
@@ -72,12 +87,12 @@ private:
     // Reduces a floored cell coordinate to 0..mask; defined for every double.
     int wrapCell(double cellNumber) const;
     int indexOf(int ix, int iy, int iz) const { return (((ix << level) | iy) << level) | iz; }
+    void resetCellMarks();  // every cell empty, for a new or emptied cell array
     void push(int index, Particle* particle);
     // Takes `particle` out of the chain of `index`; false, chain untouched, if not there.
     bool unlink(int index, Particle* particle);
     void appendCell(int index, std::vector<Particle*>& out) const;
-    // Calls `visit` (first, last) for every cell the sphere may reach, in query order;
-    // each call hands over the cells with the consecutive indices first to last.
+    // Calls `visit` (index) for every cell the sphere may reach, in query order.
     template <typename Visit>
     void visitCells(const geo::Vertex& centre, double radius, Visit visit) const;
 
@@ -86,9 +101,18 @@ private:
     int mask;
     double cellSize;
     int count = 0;
-    // The packed copy: the floaters of cell c are packed[cellStart[c]] up to, not
-    // including, packed[cellStart[c + 1]]. Buffers are kept from pack to pack.
-    std::vector<PackedFloater> packed;
-    std::vector<int> cellStart;
+    // Bit c of `occupied` is set while cell c's chain is not empty; `occupiedCount` counts
+    // those cells.
+    std::vector<std::uint64_t> occupied;
+    int occupiedCount = 0;
+    // The packed copy: the floaters of an occupied cell c are entries cellEntries[c].begin
+    // up to, not including, cellEntries[c].end. Buffers are kept from pack to pack.
+    std::vector<double> packedX, packedY, packedZ, packedRadius;
+    std::vector<Particle*> packedParticle;
+    struct CellEntries {
+        int begin;
+        int end;
+    };
+    std::vector<CellEntries> cellEntries;
     bool packedValid = false;  // false after any change to the chains or the cells
 };

@@ -1,6 +1,7 @@
 #include "sim/ImplicitSurface.h"
 
 #include <cmath>
+#include <cstring>
 #include <ctime>
 
 ImplicitSurface::ImplicitSurface(char blobKind, double isoValue)
@@ -20,6 +21,45 @@ ImplicitSurface::ImplicitSurface(char blobKind, double isoValue)
 ImplicitSurface::~ImplicitSurface() = default;
 
 void ImplicitSurface::seedRandom(std::uint32_t seed) { random.seed(seed); }
+
+void ImplicitSurface::fieldAndGradient(const geo::Vertex& x, double& value,
+                                       geo::Vertex& gradient) {
+    value = fieldValue(x);
+    gradient = fieldGradient(x);
+}
+
+double ImplicitSurface::parameterGradientDot(const geo::Vertex& x, const geo::DVector& v) {
+    return parameterGradient(x).dot(v);
+}
+
+// A field that keeps nothing derived from the model changes exactly when the model does.
+std::uint64_t ImplicitSurface::fieldVersion() { return blobs.changes() + 1; }
+
+const Particle::FieldSample& ImplicitSurface::fieldAt(Particle* floater, std::uint64_t version) {
+    Particle::FieldSample& sample = floater->field;
+    // Bit for bit: -0 and +0 compare equal but may give gradients of different sign bits.
+    if (sample.version != version ||
+        std::memcmp(&sample.at, &floater->position, sizeof sample.at) != 0) {
+        fieldAndGradient(floater->position, sample.value, sample.gradient);
+        sample.at = floater->position;
+        sample.version = version;
+    }
+    return sample;
+}
+
+int ImplicitSurface::threadCount() const { return threads > 0 ? threads : defaultThreadCount(); }
+
+void ImplicitSurface::forEachChunk(int count, int grain,
+                                   const std::function<void(int, int, int)>& work) {
+    const int wanted = count > grain ? threadCount() : 1;
+    if (wanted > 1 && (!pool || pool->size() != wanted)) pool = std::make_unique<WorkerPool>(wanted);
+    if (wanted > 1) {
+        pool->run(count, grain, work);
+    } else {
+        for (int begin = 0; begin < count; begin += grain)
+            work(begin, count - begin > grain ? begin + grain : count, 0);
+    }
+}
 
 double ImplicitSurface::setDensity(double density) {
     const double previous = desiredRadius;

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "model/VessikObj.h"
 #include "sim/FastRepulsion.h"
 #include "sim/Particle.h"
+#include "sim/WorkerPool.h"
 
 class ImplicitSurface {
 public:
@@ -29,6 +32,16 @@ public:
     virtual geo::DVector parameterGradient(const geo::Vertex& x) = 0;  // dF/dq
     virtual geo::DVector baseParameterVelocity() = 0;
     virtual int parameterCount() = 0;
+    // The value and the gradient in one evaluation: bit for bit what fieldValue and
+    // fieldGradient give.
+    virtual void fieldAndGradient(const geo::Vertex& x, double& value, geo::Vertex& gradient);
+    // parameterGradient(x).dot(v), bit for bit, without building the whole vector.
+    virtual double parameterGradientDot(const geo::Vertex& x, const geo::DVector& v);
+    // A number that changes whenever the field may have changed (0 is never used), and
+    // the point at which whatever the field keeps derived from the model is brought up to
+    // date. Called from one thread; after it, and until the model changes, the field may
+    // be evaluated from several threads at once.
+    virtual std::uint64_t fieldVersion();
 
     // Blob model (model/VessikSpheres.cpp).
     VessikObj* addBlob(double radius);
@@ -69,6 +82,14 @@ public:
     void adaptGrid();
     // Reseeds the system's own generator; construction seeds it from the clock.
     void seedRandom(std::uint32_t seed);
+    // The threads the per-floater passes use: `threads` when above 0, else
+    // defaultThreadCount() (DAZIRUDO_THREADS, or every hardware thread). Every result is
+    // the same, bit for bit, whatever the count.
+    int threadCount() const;
+
+    // The field at the floater's position: its saved sample when that is still valid,
+    // else evaluated and saved. `version` is fieldVersion() as the caller took it.
+    const Particle::FieldSample& fieldAt(Particle* floater, std::uint64_t version);
 
     // Dynamics (sim/Dynamics.cpp).
     void computeForces();
@@ -132,6 +153,7 @@ public:
     double unitScale = 1.0;              // working units per model unit, a power of two
     bool settling = true;                // until first stable: off-surface floaters survive
     geo::DVector qDot;                   // velocity of the blob centres, three per blob
+    int threads = 0;                     // threads for the passes; 0: threadCount() decides
     // Fission stops at this many floaters, so memory stays bounded whatever density is
     // asked for; `floaterCeilingReached` tells the caller it happened.
     int maxFloaters = 2000000;
@@ -146,11 +168,27 @@ private:
         double energy = 0.0;            // E = sum Eij
         double weightedDistance = 0.0;  // S = sum |pi - pj|^2 Eij
     };
-    PairSums sumPairs(const Particle* floater) const;
+    PairSums sumPairs(const Particle* floater, const std::vector<FastRepulsion::PackedRun>& runs,
+                      int self) const;
     // Memoised for the floater being evaluated; valid while `neighbours` is unchanged.
     const PairSums& pairSums(const Particle* floater);
+    geo::Vertex repulsionFrom(const Particle* floater, const PairSums& sums) const;
+    double radiusRateFrom(const Particle* floater, const PairSums& sums, double& energy) const;
+    geo::Vertex constrainedVelocity(Particle* floater, std::uint64_t version);
+    // advanceFloater without the move and the count: the field at `position` (where the
+    // floater is about to be), its normal, stranding, radius and state.
+    void settleFloater(Particle* floater, const geo::Vertex& position, std::uint64_t version);
+    // Where advanceFloater moves the floater, and whether it moves at all.
+    bool stepOf(const Particle* floater, geo::Vertex& displacement) const;
+    // Sizes the grid to the floaters as they are now, as adaptGrid does after a step.
+    void fitGrid();
+    // Runs work(begin, end, thread) over [0, count) on the system's threads (WorkerPool).
+    void forEachChunk(int count, int grain, const std::function<void(int, int, int)>& work);
 
     std::minstd_rand random;
     const Particle* pairSumsOf = nullptr;
     PairSums pairSumsValue;
+    std::unique_ptr<WorkerPool> pool;
+    // One neighbour buffer per thread of the force pass.
+    std::vector<std::vector<FastRepulsion::PackedRun>> threadNeighbours;
 };

@@ -14,7 +14,8 @@ Particle& Particle::operator=(const Particle& other) {
     energy = other.energy;
     state = other.state;
     stranded = other.stranded;
-    // nextInCell stays: the copy belongs to no chain of the particle it was copied from.
+    field = other.field;
+    // The grid's links stay: the copy belongs to no chain of the particle it was copied from.
     return *this;
 }
 

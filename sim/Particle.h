@@ -5,10 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 #include <vector>
 
-#include "geo/OutOfMemory.h"
 #include "geo/Vertex.h"
 
 class FastRepulsion;
@@ -34,14 +34,33 @@ public:
     // it (set by each advance): it can never reach the surface and is no part of the sample.
     bool stranded = false;
 
+    // The field at a position, as the system last evaluated it for this floater: advance
+    // evaluates it at the new position, and the population control and the next step's
+    // constraint, which need it at the same position, take it from here instead of
+    // summing the blobs again. Valid while the position is bit for bit `at` and the
+    // system's field version is still `version` (ImplicitSurface::fieldAt).
+    struct FieldSample {
+        geo::Vertex at;
+        geo::Vertex gradient;
+        double value = 0.0;
+        std::uint64_t version = 0;  // 0: never evaluated
+    };
+    FieldSample field;
+
 private:
     friend class FastRepulsion;
-    Particle* nextInCell = nullptr;  // chain link of the neighbour grid; only the grid uses it
-    bool filed = false;              // in a chain of the grid, so inserting it again is refused
+    // The neighbour grid's bookkeeping; only the grid reads or writes it. The chains are
+    // linked both ways so that a floater leaves its chain without a walk along it, and a
+    // filed floater knows its grid and cell, so that inserting it twice or removing it
+    // from a cell it is not in is refused without a walk either.
+    Particle* nextInCell = nullptr;
+    Particle* previousInCell = nullptr;
+    const FastRepulsion* filedIn = nullptr;
+    int filedCell = -1;
 };
 
 // Allocates like std::allocator but, as the program's lists do, ends the process with
-// outOfMemory when memory runs out instead of throwing.
+// exit status 1 when memory runs out instead of throwing.
 template <typename T>
 struct ListAllocator {
     using value_type = T;
@@ -50,7 +69,7 @@ struct ListAllocator {
     ListAllocator(const ListAllocator<U>&) {}
     T* allocate(std::size_t n) {
         void* memory = ::operator new(n * sizeof(T), std::nothrow);
-        if (!memory) outOfMemory();
+        if (!memory) std::exit(1);
         return static_cast<T*>(memory);
     }
     void deallocate(T* memory, std::size_t) { ::operator delete(memory); }

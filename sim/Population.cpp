@@ -73,15 +73,17 @@ void ImplicitSurface::fission(Particle* floater) {
 
 void ImplicitSurface::controlPopulation() {
     // Removal and death, in list order. Survivors keep their order; the list is compacted
-    // in one pass rather than by a linear search per removed floater.
-    particles.retain([this](Particle* p) {
+    // in one pass rather than by a linear search per removed floater. The field value is
+    // the one advance took at each floater's new position.
+    const std::uint64_t version = fieldVersion();
+    particles.retain([this, version](Particle* p) {
         if (p->state == Particle::Control) return true;
         // While the system settles, floaters off the surface are on their way to it and
         // stay. Not so one whose radius has shrunk to nothing, whose push on its neighbours
         // grows as 1/sigma^2 (and whose radius rate turns unstable below zero), nor one
         // stranded where the constraint can never move it: they go at any time.
         bool remove = brokeDown(p) || p->radius <= 0.0 || p->stranded;
-        if (!remove && !settling) remove = std::fabs(fieldValue(p->position)) > 0.01;
+        if (!remove && !settling) remove = std::fabs(fieldAt(p, version).value) > 0.01;
         if (!remove) remove = wantsDeath(p);
         if (remove && !grid.remove(p)) {
             // Not where the grid expects it: keeping it is safer than deleting a floater

@@ -27,9 +27,9 @@ std::vector<const Particle*> packedQueried(FastRepulsion& grid, const geo::Verte
     std::vector<FastRepulsion::PackedRun> runs;
     grid.queryPacked(centre, radius, runs);
     std::vector<const Particle*> out;
+    const FastRepulsion::Packed packed = grid.packed();
     for (const FastRepulsion::PackedRun& run : runs)
-        for (const FastRepulsion::PackedFloater* f = run.begin; f != run.end; ++f)
-            out.push_back(f->particle);
+        for (int f = run.begin; f != run.end; ++f) out.push_back(packed.particle[f]);
     return out;
 }
 
@@ -187,13 +187,23 @@ TEST(FastRepulsion, PackedQueryMatchesTheChainsExactly) {
         std::vector<FastRepulsion::PackedRun> runs;
         grid.queryPacked(centre, radius, runs);
         std::vector<const Particle*> fromRuns;
+        const FastRepulsion::Packed packed = grid.packed();
         for (const FastRepulsion::PackedRun& run : runs) {
             ASSERT_LT(run.begin, run.end);  // no empty runs
-            for (const FastRepulsion::PackedFloater* f = run.begin; f != run.end; ++f) {
-                EXPECT_EQ(f->position, f->particle->position);
-                EXPECT_EQ(f->radius, f->particle->radius);
-                fromRuns.push_back(f->particle);
+            for (int f = run.begin; f != run.end; ++f) {
+                const Particle* p = packed.particle[f];
+                EXPECT_EQ(geo::Vertex(packed.x[f], packed.y[f], packed.z[f]), p->position);
+                EXPECT_EQ(packed.radius[f], p->radius);
+                fromRuns.push_back(p);
             }
+        }
+        // The query that changes nothing gives the same runs.
+        std::vector<FastRepulsion::PackedRun> constRuns;
+        grid.queryPackedRuns(centre, radius, constRuns);
+        ASSERT_EQ(constRuns.size(), runs.size());
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            EXPECT_EQ(constRuns[i].begin, runs[i].begin);
+            EXPECT_EQ(constRuns[i].end, runs[i].end);
         }
         ASSERT_EQ(fromRuns, constVector(queried(grid, centre, radius))) << trial;
     }
@@ -225,7 +235,7 @@ TEST(FastRepulsion, PackedQueryFollowsMovesInsertsAndRebuilds) {
     std::vector<FastRepulsion::PackedRun> runs;
     grid.queryPacked({2.5, 2, 2}, 0.1, runs);
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].begin->position, geo::Vertex(2.5, 2, 2));
+    EXPECT_EQ(grid.packed().x[runs[0].begin], 2.5);
     Particle* c = floaters.createParticle({3, 3, 3}, 1.0);
     grid.insert(c);
     EXPECT_EQ(packedQueried(grid, {1, 1, 1}, 0.5), (std::vector<const Particle*>{c, b}));
@@ -236,12 +246,12 @@ TEST(FastRepulsion, PackedQueryFollowsMovesInsertsAndRebuilds) {
     c->radius = 7.0;
     runs.clear();
     grid.queryPacked({3, 3, 3}, 0.5, runs);
-    EXPECT_EQ(runs[0].begin->radius, 1.0);  // packed before the change
+    EXPECT_EQ(grid.packed().radius[runs[0].begin], 1.0);  // packed before the change
     grid.pack();
     runs.clear();
     grid.queryPacked({3, 3, 3}, 0.5, runs);
-    EXPECT_EQ(runs[0].begin->particle, c);
-    EXPECT_EQ(runs[0].begin->radius, 7.0);
+    EXPECT_EQ(grid.packed().particle[runs[0].begin], c);
+    EXPECT_EQ(grid.packed().radius[runs[0].begin], 7.0);
 }
 
 // Every floater within the radius is found, each at most once, whole cells only.
@@ -274,6 +284,28 @@ TEST(FastRepulsion, InsertTwiceFilesOnce) {
     grid.insert(a);
     EXPECT_EQ(grid.getCount(), 1);
     EXPECT_EQ(queried(grid, {5, 5, 5}, 1.0).size(), 1u);
+    EXPECT_TRUE(grid.holdsExactly(floaters));
+}
+
+// A filed floater knows the grid and the cell that hold it: another grid, or the cell its
+// moved position maps to, cannot unlink it, and filing it again anywhere is refused.
+TEST(FastRepulsion, FiledFloatersKnowTheirGridAndCell) {
+    FastRepulsion grid(5, 1000.0), other(5, 1000.0);
+    ParticleList floaters(false);
+    Particle* a = floaters.createParticle({5, 5, 5}, 1);
+    Particle* b = floaters.createParticle({6, 5, 5}, 1);
+    grid.insert(a);
+    grid.insert(b);
+    EXPECT_FALSE(other.remove(a));
+    a->position = {500, 5, 5};  // not through move()
+    grid.insert(a);
+    EXPECT_EQ(grid.getCount(), 2);
+    EXPECT_FALSE(grid.remove(a));
+    a->position = {5, 5, 5};
+    EXPECT_TRUE(grid.holdsExactly(floaters));
+    EXPECT_TRUE(grid.remove(a));
+    EXPECT_EQ(queried(grid, {5, 5, 5}, 1.0), (std::vector<Particle*>{b}));
+    grid.insert(a);  // out of the grid, it may be filed again
     EXPECT_TRUE(grid.holdsExactly(floaters));
 }
 
