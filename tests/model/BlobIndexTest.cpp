@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <functional>
@@ -199,6 +200,40 @@ TEST(BlobIndex, CutoffIsTheSmallestThatKeepsTheBound) {
         const double l = system.blobIndex().cutoffExponent();
         EXPECT_LE(bound(c.blobs, c.smallest, l), 0.5e-12) << c.blobs;
         EXPECT_GT(bound(c.blobs, c.smallest, l - 1e-3), 0.5e-12) << c.blobs;
+    }
+}
+
+// The worst case of the cut-off: every blob just beyond it from x, all on the same side, so
+// that everything left out adds up. Large blobs make the value's error the larger, small
+// ones the gradient's; either way the plain sum is within 1e-12, and the left-out part is
+// close to the bound (a cut-off derived for fewer blobs than there are would fail here).
+TEST(BlobIndex, EverythingLeftOutAtOnceStaysWithinTheBound) {
+    struct Case {
+        int blobs;
+        double radius;
+    };
+    for (const Case c : {Case{2000, 40.0}, Case{2000, 0.05}, Case{1, 0.05}}) {
+        VessikSpheres system(defaultIsoValue);
+        for (int i = 0; i < c.blobs; ++i) blobAt(system, c.radius, {0, 0, 0});
+        // The cut-off depends on the count and the smallest radius alone, not on where the
+        // blobs are: move them all to just past it from x.
+        const double l = system.blobIndex().cutoffExponent();
+        const geo::Vertex x(3.0, -1.0, 2.0);
+        const geo::Vertex direction = geo::Vertex(1, 2, 2) * (1.0 / 3.0);
+        for (int i = 0; i < c.blobs; ++i)
+            system.blobs.at(i)->centre() = x + direction * (c.radius * std::sqrt(l) * (1 + 1e-9));
+        ASSERT_EQ(system.blobIndex().cutoffExponent(), l);
+        const PlainField plain = plainField(system, x);
+        EXPECT_EQ(system.fieldValue(x), defaultIsoValue) << c.blobs << " " << c.radius;
+        EXPECT_EQ(system.fieldGradient(x), geo::Vertex()) << c.blobs << " " << c.radius;
+        EXPECT_NEAR(plain.value, defaultIsoValue, 1e-12) << c.blobs << " " << c.radius;
+        EXPECT_LE(plain.gradient.length(), 1e-12) << c.blobs << " " << c.radius;
+        double largest = 0.0;
+        for (double q : plain.parameters) largest = std::max(largest, std::fabs(q));
+        EXPECT_LE(largest, 1e-12) << c.blobs << " " << c.radius;
+        const double leftOut =
+            std::max(defaultIsoValue - plain.value, plain.gradient.length());
+        EXPECT_GT(leftOut, 0.25e-12) << c.blobs << " " << c.radius;
     }
 }
 
