@@ -8,7 +8,8 @@ Reads Wavefront OBJ (v, vn, f with v, v/t, v//n or v/t/n corners) and ASCII PLY 
 with optional nx ny nz, face vertex_indices lists). Prints one line per file; exit status 0
 when every file is closed, 1 when some file is not, 2 when a file cannot be read.
 
-It also reports longest_side_ratio: the largest ratio of a side's length to the local
+It also reports edge_length_variation, the standard deviation of the edge lengths over their
+mean (how even the triangles' sizes are), and longest_side_ratio: the largest ratio of a side's length to the local
 spacing at its ends (the median length of the sides meeting at a vertex, the smaller of the
 two ends), which is how the program tells a side that bridges empty space.
 
@@ -189,10 +190,17 @@ def check(positions, normals, faces):
     inward = sum(1 for v in volume.values() if v <= 0.0)
 
     lengths = {}
+    edge_lengths = []
     for (p, q) in undirected:
         length = math.dist(positions[p], positions[q])
+        edge_lengths.append(length)
         lengths.setdefault(p, []).append(length)
         lengths.setdefault(q, []).append(length)
+    mean_length = sum(edge_lengths) / len(edge_lengths) if edge_lengths else 0.0
+    variation = 0.0
+    if mean_length > 0.0:
+        variation = math.sqrt(sum((length - mean_length) ** 2 for length in edge_lengths) /
+                              len(edge_lengths)) / mean_length
     spacing = {v: sorted(ls)[len(ls) // 2] for v, ls in lengths.items()}
     ratio = 0.0
     for (p, q) in undirected:
@@ -218,6 +226,7 @@ def check(positions, normals, faces):
         'inward_components': inward,
         'euler_characteristic': len(used) - len(undirected) + len(faces),
         'min_angle_deg': round(min_angle, 4) if faces else 0.0,
+        'edge_length_variation': round(variation, 4),
         'longest_side_ratio': round(ratio, 4),
     })
     report['closed'] = bool(faces) and all(
