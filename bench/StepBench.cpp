@@ -3,8 +3,7 @@
 // figure model (20 blobs) at about 2k and 8k, and on settling samples of models of many
 // small blobs (10,000 and 100,000). Every benchmark reports the nanoseconds per
 // floater-step (wall-clock, since the step runs on several threads) and the thread count;
-// DAZIRUDO_THREADS chooses it, every hardware thread by default. bench/speed.sh runs the
-// set with one thread and with all.
+// DAZIRUDO_THREADS chooses it, every hardware thread by default.
 //
 // A fresh run at a low density settles very slowly, so a large sample is made as a user
 // would make it: settle at density 1.0, then lower the density by a factor 0.8 (the last
@@ -23,7 +22,11 @@
 // counter divides by the floaters actually stepped.
 //
 // Built with -DDAZIRUDO_BENCH_BASELINE the file also compiles against a core from before
-// the thread pool, so that both can be measured side by side on the same samples.
+// the thread pool and the working scale, so that both can be measured side by side on the
+// same samples, e.g. with the baseline's headers and library:
+//   g++ -std=c++17 -O2 -g -DNDEBUG -DDAZIRUDO_BENCH_BASELINE \
+//       -DDAZIRUDO_EXAMPLES_DIR='"examples"' -I BASE bench/StepBench.cpp \
+//       BASE/build/libdazirudo_core.a -lbenchmark -lpthread
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -45,6 +48,15 @@ int threadsOf(ImplicitSurface& system) {
     return 1;
 #else
     return system.threadCount();
+#endif
+}
+
+// Seeds the floaters, as a run starts.
+void startRun(ImplicitSurface& system) {
+#ifdef DAZIRUDO_BENCH_BASELINE
+    system.seedParticles();  // the core from before the working scale
+#else
+    system.startSampling();
 #endif
 }
 
@@ -147,7 +159,7 @@ Sample makeSample(Model model, int size) {
             addShell(system, size);
             break;
     }
-    system.startSampling();
+    startRun(system);
     const double target = targetDensity(model, size);
     const std::clock_t start = std::clock();
     if (model == Model::Rings || model == Model::Shell) {
@@ -220,7 +232,7 @@ void BM_SeedAndStep(benchmark::State& state) {
         system->seedRandom(1);
         addShell(*system, blobs);
         state.ResumeTiming();
-        system->startSampling();
+        startRun(*system);
         stepSystem(*system, 0.1);
         floaters += system->particles.size();
         threads = threadsOf(*system);
