@@ -33,6 +33,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -42,6 +43,18 @@
 #include "sim/Stepping.h"
 
 namespace {
+
+// The benchmark's second argument, when above 0, sets the thread count of the system it
+// steps, so that one sample is measured on one thread and on several in one run; 0 leaves
+// the default.
+void setThreads(ImplicitSurface& system, const benchmark::State& state) {
+#ifdef DAZIRUDO_BENCH_BASELINE
+    (void)system;
+    (void)state;
+#else
+    if (state.range(1) > 0) system.threads = static_cast<int>(state.range(1));
+#endif
+}
 
 int threadsOf(ImplicitSurface& system) {
 #ifdef DAZIRUDO_BENCH_BASELINE
@@ -201,6 +214,7 @@ Sample& sampleOf(Model model, int size) {
 void stepBench(benchmark::State& state, Model model) {
     Sample& sample = sampleOf(model, static_cast<int>(state.range(0)));
     VessikSpheres& system = *sample.system;
+    setThreads(system, state);
     double stepped = 0.0;
     const std::clock_t start = std::clock();
     for (auto _ : state) {
@@ -252,17 +266,18 @@ void BM_SeedAndStep(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_SimulationStep)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->MinTime(3.0)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FigureStep)->Arg(2000)->Arg(8000)->MinTime(3.0)->UseRealTime()->Unit(
-    benchmark::kMillisecond);
-BENCHMARK(BM_RingsStep)->Arg(10000)->MinTime(3.0)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ShellStep)->Arg(10000)->MinTime(3.0)->UseRealTime()->Unit(benchmark::kMillisecond);
+// Each size with the default thread count, then with one and with two.
+void sizesAndThreads(benchmark::internal::Benchmark* bench, std::initializer_list<int> sizes) {
+    bench->ArgNames({"size", "threads"});
+    for (int size : sizes)
+        for (int threads : {0, 1, 2}) bench->Args({size, threads});
+    bench->MinTime(3.0)->UseRealTime()->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(BM_SimulationStep)->Apply([](auto* b) { sizesAndThreads(b, {1000, 10000, 100000}); });
+BENCHMARK(BM_FigureStep)->Apply([](auto* b) { sizesAndThreads(b, {2000, 8000}); });
+BENCHMARK(BM_RingsStep)->Apply([](auto* b) { sizesAndThreads(b, {10000}); });
+BENCHMARK(BM_ShellStep)->Apply([](auto* b) { sizesAndThreads(b, {10000}); });
 BENCHMARK(BM_SeedAndStep)->Arg(100000)->Iterations(1)->UseRealTime()->Unit(
     benchmark::kMillisecond);
 BENCHMARK_MAIN();
