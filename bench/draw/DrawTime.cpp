@@ -1,7 +1,7 @@
 // Frame time of the drawing alone, through the program's own scene code in a real window
 // (under Xvfb on a machine without a screen): no simulation step runs, only drawScene.
 //
-//   DISPLAY=:99 build/DrawTime [--frames N] [--floaters N,N,...] [--shots DIR]
+//   DISPLAY=:99 build/DrawTime [--frames N] [--floaters N,N,...] [--turn X,Y,Z] [--shots DIR]
 //
 // For each floater count it builds a settled-looking sample of that many floaters evenly
 // spread over a sphere of radius 30 (a Fibonacci spiral: outward normals, radii that make
@@ -13,7 +13,8 @@
 // plus an empty frame (the same window with nothing in it) as the baseline. Each frame is
 // drawScene followed by glFinish; the median of N frames is printed in milliseconds, and
 // "drawing" is that median less the empty frame's. --shots writes the last frame of each
-// kind as a binary PPM (rows top first), so two builds' pictures can be compared.
+// kind as a binary PPM (rows top first), so two builds' pictures can be compared; --turn
+// sets the camera's turns in degrees (as the mouse would) before the sample is framed.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -60,8 +61,12 @@ double median(std::vector<double> values) {
 // Milliseconds of `frames` frames of the scene as it is set up now, median.
 double frameTime(Simulator& simulator, ImplicitSurface* only, int frames) {
     std::vector<double> times;
-    simulator.drawScene(only);  // a first frame fills any cache the drawing keeps
-    glFinish();
+    // The first frames fill whatever the drawing keeps (display lists, arrays, compiled
+    // shaders of the GL) and are not counted.
+    for (int i = 0; i < 3; ++i) {
+        simulator.drawScene(only);
+        glFinish();
+    }
     for (int i = 0; i < frames; ++i) {
         const auto start = std::chrono::steady_clock::now();
         simulator.drawScene(only);
@@ -72,7 +77,7 @@ double frameTime(Simulator& simulator, ImplicitSurface* only, int frames) {
     return median(times);
 }
 
-// The front buffer, which holds the frame just swapped, as a PPM with the top row first.
+// The frame just drawn as a PPM with the top row first.
 void writeShot(const std::string& path, int width, int height) {
     std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height * 3);
     glReadBuffer(GL_BACK);
@@ -91,15 +96,12 @@ void writeShot(const std::string& path, int width, int height) {
     std::fclose(file);
 }
 
-std::vector<int> parseCounts(const char* text) {
-    std::vector<int> counts;
+std::vector<int> parseList(const char* text) {
+    std::vector<int> numbers;
     std::stringstream in(text);
     std::string item;
-    while (std::getline(in, item, ',')) {
-        const int n = std::atoi(item.c_str());
-        if (n > 0) counts.push_back(n);
-    }
-    return counts;
+    while (std::getline(in, item, ',')) numbers.push_back(std::atoi(item.c_str()));
+    return numbers;
 }
 
 }  // namespace
@@ -108,16 +110,23 @@ int main(int argc, char** argv) {
     int frames = 21;
     std::vector<int> counts{10000, 100000};
     std::string shots;
+    std::vector<int> turn{0, 0, 0};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc) {
             frames = std::max(1, std::atoi(argv[++i]));
         } else if (std::strcmp(argv[i], "--floaters") == 0 && i + 1 < argc) {
-            counts = parseCounts(argv[++i]);
+            counts = parseList(argv[++i]);
+            counts.erase(std::remove_if(counts.begin(), counts.end(), [](int n) { return n <= 0; }),
+                         counts.end());
+        } else if (std::strcmp(argv[i], "--turn") == 0 && i + 1 < argc) {
+            turn = parseList(argv[++i]);
+            turn.resize(3, 0);
         } else if (std::strcmp(argv[i], "--shots") == 0 && i + 1 < argc) {
             shots = argv[++i];
         } else {
             std::fprintf(stderr,
-                         "usage: DrawTime [--frames N] [--floaters N,N,...] [--shots DIR]\n");
+                         "usage: DrawTime [--frames N] [--floaters N,N,...] [--turn X,Y,Z] "
+                         "[--shots DIR]\n");
             return 2;
         }
     }
@@ -139,8 +148,7 @@ int main(int argc, char** argv) {
     const double emptyFrame = frameTime(simulator, empty, frames);
     std::printf("window %dx%d, %d frames per figure, median ms (drawing = frame - empty)\n",
                 view.width, view.height, frames);
-    std::printf("%-10s %-14s %9s %10s %10s\n", "floaters", "kind", "triangles", "frame",
-                "drawing");
+    std::printf("%-10s %-14s %9s %10s %10s\n", "floaters", "kind", "triangles", "frame", "drawing");
     std::printf("%-10s %-14s %9s %10.2f %10s\n", "0", "empty", "-", emptyFrame, "-");
 
     for (const int count : counts) {
@@ -149,6 +157,9 @@ int main(int argc, char** argv) {
         simulator.addSystem(system);
         system->addBlob(sphereRadius);
         spreadFloaters(*system, count);
+        view.rotX = turn[0];
+        view.rotY = turn[1];
+        view.rotZ = turn[2];
         simulator.frameSample();
 
         struct Kind {
@@ -173,6 +184,8 @@ int main(int argc, char** argv) {
                         kind.stable ? system->reconstruct.triangleCount() : 0, time,
                         time - emptyFrame);
             std::fflush(stdout);
+            // The picture just timed, still in the back buffer: the software GL under Xvfb
+            // copies it to the window on a swap and leaves it there.
             if (!shots.empty()) {
                 writeShot(shots + "/" + std::to_string(count) + "-" + kind.name + ".ppm",
                           view.width, view.height);
