@@ -40,6 +40,21 @@ constexpr double awayMargin = 0.01;
 
 }  // namespace
 
+static_assert(DiskArrays::disksPerDraw * DiskArrays::cornersPerDisk <= 65536,
+              "the corners of one draw call are numbered by 16 bits");
+
+DiskArrays::DiskArrays() {
+    indices.reserve(static_cast<std::size_t>(disksPerDraw) * indicesPerDisk);
+    for (int disk = 0; disk < disksPerDraw; ++disk) {
+        const int first = disk * cornersPerDisk;
+        for (int j = slices - 1; j >= 0; --j) {
+            indices.push_back(static_cast<unsigned short>(first));
+            indices.push_back(static_cast<unsigned short>(first + 1 + (j + 1) % slices));
+            indices.push_back(static_cast<unsigned short>(first + 1 + j));
+        }
+    }
+}
+
 bool DiskArrays::add(const geo::Vertex& position, double radius, const geo::Vertex& normal,
                      const geo::Vertex& axis, const geo::Vertex* eye) {
     const Visualize::DiskTurn turn = Visualize::diskTurn(axis, normal);
@@ -76,13 +91,6 @@ bool DiskArrays::add(const geo::Vertex& position, double radius, const geo::Vert
     for (int i = 0; i < cornersPerDisk; ++i) put(n, up);
 
     ++disks;
-    if (indices.size() >= static_cast<std::size_t>(disks) * indicesPerDisk) return true;
-    const unsigned first = static_cast<unsigned>(disks - 1) * cornersPerDisk;
-    for (int j = slices - 1; j >= 0; --j) {
-        indices.push_back(first);
-        indices.push_back(first + 1 + static_cast<unsigned>((j + 1) % slices));
-        indices.push_back(first + 1 + static_cast<unsigned>(j));
-    }
     return true;
 }
 

@@ -17,22 +17,26 @@ struct DiskArrays {
     static constexpr int slices = 24;
     static constexpr int cornersPerDisk = slices + 1;
     static constexpr int indicesPerDisk = 3 * slices;
+    // Disks per draw call: their corners are numbered by 16 bits, and each call hands the
+    // GL a few hundred kilobytes to copy rather than everything at once.
+    static constexpr int disksPerDraw = 2048;
 
+    DiskArrays();
     // Adds a disk of `radius` at `position`, lying across `normal`, turned from lying
     // across `axis` as Visualize::diskTurn turns it. With an `eye` (in the disks' own
     // coordinates) a disk whose back is plainly turned to it is left out, false: with back
     // faces culled, as the view has them, it would not show.
     bool add(const geo::Vertex& position, double radius, const geo::Vertex& normal,
              const geo::Vertex& axis, const geo::Vertex* eye = nullptr);
-    // Forgets the disks; the index list stays for the next frame.
     void clear();
     int diskCount() const { return disks; }
 
     std::vector<float> positions;  // x, y, z of every corner
     std::vector<float> normals;    // the disk's unit normal at each of its corners
-    // Corner numbers of every triangle; it only grows, as the first n disks' indices are
-    // the same whatever follows, so the first diskCount() * indicesPerDisk are the ones.
-    std::vector<unsigned> indices;
+    // Corner numbers of the triangles of disksPerDraw disks, counted from the first corner
+    // of the first: every draw call of up to that many disks uses them, its arrays starting
+    // at its own first disk.
+    std::vector<unsigned short> indices;
 
 private:
     int disks = 0;

@@ -299,10 +299,15 @@ void Visualize::drawDisks() {
     glColor3f(1.0f, 1.0f, 1.0f);
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_NORMAL_ARRAY);
-    glVertexPointer(3, GL_FLOAT, 0, disks.positions.data());
-    glNormalPointer(GL_FLOAT, 0, disks.normals.data());
-    glDrawElements(GL_TRIANGLES, disks.diskCount() * DiskArrays::indicesPerDisk, GL_UNSIGNED_INT,
-                   disks.indices.data());
+    // In calls of disksPerDraw disks, in order: the arrays start at each call's first disk.
+    for (int first = 0; first < disks.diskCount(); first += DiskArrays::disksPerDraw) {
+        const std::size_t offset = static_cast<std::size_t>(first) * 3 * DiskArrays::cornersPerDisk;
+        const int count = std::min(DiskArrays::disksPerDraw, disks.diskCount() - first);
+        glVertexPointer(3, GL_FLOAT, 0, disks.positions.data() + offset);
+        glNormalPointer(GL_FLOAT, 0, disks.normals.data() + offset);
+        glDrawElements(GL_TRIANGLES, count * DiskArrays::indicesPerDisk, GL_UNSIGNED_SHORT,
+                       disks.indices.data());
+    }
     glDisableClientState(GL_NORMAL_ARRAY);
     glDisableClientState(GL_VERTEX_ARRAY);
     // The current normal is undefined after an array draw; gluDisk left it at the disk's
