@@ -1,6 +1,7 @@
 #include "mesh/Reconstruct.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
 
@@ -110,8 +111,23 @@ ReconNode* ReconNodeList::addNode(const geo::Vertex& position, const geo::Vertex
 
 // ---- Reconstruct: bookkeeping ----
 
+namespace {
+
+// One count for every mesh of the process, so that revisions are never shared; atomic, as
+// nothing ties the making of meshes to one thread.
+std::atomic<std::uint64_t> lastTriangleRevision{0};
+
+std::uint64_t nextTriangleRevision() {
+    return lastTriangleRevision.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+}  // namespace
+
 Reconstruct::Reconstruct()
-    : ReconNodeList(false), triangles(new geo::QList), edgeQueue(new geo::QList) {}
+    : ReconNodeList(false),
+      triangles(new geo::QList),
+      edgeQueue(new geo::QList),
+      triangleRevision_(nextTriangleRevision()) {}
 
 // The queue is freed before the nodes go, and never deletes what it points to: every record
 // is deleted exactly once, by the node it starts at (in the base destructor).
@@ -139,6 +155,7 @@ void Reconstruct::clearTriangles() {
     triangles->clear();
     triangleBlocks_.clear();
     triangleNodes_.clear();
+    triangleRevision_ = nextTriangleRevision();
 }
 
 // Triangles are made by the hundred thousand and only ever freed all at once, so they are
@@ -149,6 +166,7 @@ geo::Triangle* Reconstruct::newTriangle() {
     if (slot == 0) triangleBlocks_.push_back(std::make_unique<geo::Triangle[]>(blockSize));
     geo::Triangle* triangle = &triangleBlocks_.back()[slot];
     triangles->append(triangle);
+    triangleRevision_ = nextTriangleRevision();
     return triangle;
 }
 

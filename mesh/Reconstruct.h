@@ -105,6 +105,10 @@ public:
     bool buildNodes(ParticleList* particles);
     void clearTriangles();
     int triangleCount() const { return triangles->count(); }
+    // Changes with every change of the triangles, and no two meshes of the process ever
+    // have the same one: whatever is kept from drawing a mesh (the view's display lists)
+    // is known stale by it, even when a new mesh lands at the address of an old one.
+    std::uint64_t triangleRevision() const { return triangleRevision_; }
     geo::Triangle* firstTriangle() { return static_cast<geo::Triangle*>(triangles->first()); }
     geo::Triangle* nextTriangle() { return static_cast<geo::Triangle*>(triangles->next()); }
     // For each triangle in creation order, the `order` of its corner nodes as stored
@@ -169,6 +173,7 @@ private:
     geo::QList* edgeQueue;  // front edges, first in first out; the records belong to nodes
 
     std::vector<std::unique_ptr<geo::Triangle[]>> triangleBlocks_;
+    std::uint64_t triangleRevision_;
     std::vector<std::array<int, 3>> triangleNodes_;
 
     // Live only inside triangulate when the fast search is on.

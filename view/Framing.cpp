@@ -53,14 +53,35 @@ Bounds sampleBounds(geo::QList& systems) {
     return bounds;
 }
 
+namespace {
+
+// `point` turned by `degrees` about the x (0), y (1) or z (2) axis.
+geo::Vertex turnedAbout(int axis, int degrees, const geo::Vertex& point) {
+    const double c = std::cos(radians(degrees)), s = std::sin(radians(degrees));
+    switch (axis) {
+        case 0:
+            return geo::Vertex(point.x, point.y * c - point.z * s, point.y * s + point.z * c);
+        case 1:
+            return geo::Vertex(point.x * c + point.z * s, point.y, -point.x * s + point.z * c);
+        default:
+            return geo::Vertex(point.x * c - point.y * s, point.x * s + point.y * c, point.z);
+    }
+}
+
+}  // namespace
+
 geo::Vertex turnedByCamera(const geo::Vertex& point, int rotX, int rotY, int rotZ) {
     // The model-view matrix is T Rx Ry Rz: a point is turned about z first.
-    const double cz = std::cos(radians(rotZ)), sz = std::sin(radians(rotZ));
-    const double cy = std::cos(radians(rotY)), sy = std::sin(radians(rotY));
-    const double cx = std::cos(radians(rotX)), sx = std::sin(radians(rotX));
-    const geo::Vertex z(point.x * cz - point.y * sz, point.x * sz + point.y * cz, point.z);
-    const geo::Vertex y(z.x * cy + z.z * sy, z.y, -z.x * sy + z.z * cy);
-    return geo::Vertex(y.x, y.y * cx - y.z * sx, y.y * sx + y.z * cx);
+    return turnedAbout(0, rotX, turnedAbout(1, rotY, turnedAbout(2, rotZ, point)));
+}
+
+geo::Vertex turnedBackByCamera(const geo::Vertex& point, int rotX, int rotY, int rotZ) {
+    return turnedAbout(2, -rotZ, turnedAbout(1, -rotY, turnedAbout(0, -rotX, point)));
+}
+
+geo::Vertex eyeInScene(int panX, int panY, int distance, int rotX, int rotY, int rotZ) {
+    // The eye is the origin of the camera's space; undo the translation, then the turns.
+    return turnedBackByCamera(geo::Vertex(-panX, -panY, -distance), rotX, rotY, rotZ);
 }
 
 CameraPlacement frameBounds(const Bounds& bounds, int rotX, int rotY, int rotZ, double fieldOfView,

@@ -32,3 +32,7 @@ CameraPlacement frameBounds(const Bounds& bounds, int rotX, int rotY, int rotZ, 
 
 // `point` turned as the camera turns the scene: about z by rotZ, then y, then x.
 geo::Vertex turnedByCamera(const geo::Vertex& point, int rotX, int rotY, int rotZ);
+// The inverse: about x by -rotX, then y, then z.
+geo::Vertex turnedBackByCamera(const geo::Vertex& point, int rotX, int rotY, int rotZ);
+// Where the eye stands in the scene's own coordinates under the camera numbers.
+geo::Vertex eyeInScene(int panX, int panY, int distance, int rotX, int rotY, int rotZ);

@@ -2,6 +2,7 @@
 
 #include "app/Simulator.h"
 #include "sim/ImplicitSurface.h"
+#include "view/Framing.h"
 #include "view/StatusLine.h"
 #include "view/Visualize.h"
 
@@ -24,6 +25,32 @@ namespace {
 
 constexpr double floaterDiskScale = 0.5;  // floaters show as disks of half their radius
 constexpr double normalLength = 4.0;      // model units of a drawn normal
+
+// Every floater of `system` but `skip`: with `disks` as a disk of half its radius, with
+// `normals` its normal line. All the disks go in one draw call, then all the lines; a
+// line starts at its own disk's centre and leaves the surface, so drawing it after every
+// disk rather than right after its own changes nothing that the depth test lets show.
+void drawFloaters(Visualize& view, ImplicitSurface& system, const Particle* skip, bool disks,
+                  bool normals) {
+    if (!view.hasContext() || !(disks || normals)) return;
+    view.disks.clear();
+    view.normalLines.clear();
+    // Back faces are culled (initGL), so a disk turned away from the eye is not sent.
+    const geo::Vertex eye =
+        eyeInScene(view.panX, view.panY, view.distance, view.rotX, view.rotY, view.rotZ);
+    for (const Particle* p : system.particles.inOrder()) {
+        if (p == skip) continue;
+        if (disks)
+            view.disks.add(p->position, floaterDiskScale * p->radius, p->normal, view.diskAxis,
+                           &eye);
+        if (normals) {
+            const geo::Vertex vector = p->normal * normalLength;
+            view.normalLines.add(p->position, p->position + vector, vector);
+        }
+    }
+    view.drawDisks();
+    view.drawNormals();
+}
 
 }  // namespace
 
@@ -51,12 +78,7 @@ void Simulator::drawSystem(ImplicitSurface& system) {
         drawSimulationView(system);
     }
     // While picking, every floater shows, even with the floater mode off.
-    if (picking) {
-        for (Particle* p = system.particles.first(); p != nullptr; p = system.particles.next()) {
-            if (p != picked)
-                view->drawDisk(p->position, floaterDiskScale * p->radius, p->normal, false);
-        }
-    }
+    if (picking) drawFloaters(*view, system, picked, true, false);
 }
 
 void Simulator::drawSimulationView(ImplicitSurface& system) {
@@ -65,12 +87,7 @@ void Simulator::drawSimulationView(ImplicitSurface& system) {
             view->drawSphere(blob->centre(), blob->getRadius());
         }
     }
-    for (Particle* p = system.particles.first(); p != nullptr; p = system.particles.next()) {
-        if (drawFlags[DrawFloaters]) {
-            view->drawDisk(p->position, floaterDiskScale * p->radius, p->normal, false);
-        }
-        if (drawFlags[DrawNormals]) view->drawNormal(p->position, p->normal * normalLength);
-    }
+    drawFloaters(*view, system, nullptr, drawFlags[DrawFloaters], drawFlags[DrawNormals]);
     for (Particle* c = system.controlParticles.first(); c != nullptr;
          c = system.controlParticles.next()) {
         view->drawDisk(c->position, c->radius, c->normal, true);
@@ -83,18 +100,8 @@ void Simulator::drawMeshView(ImplicitSurface& system) {
     Reconstruct& mesh = system.reconstruct;
     const int count = mesh.triangleCount();
     const int shown = trianglesShown(drawFlags[DrawProgressive], count, progressCount);
-    int i = 0;
-    for (geo::Triangle* t = mesh.firstTriangle(); t != nullptr && i < shown;
-         t = mesh.nextTriangle()) {
-        if (drawFlags[DrawTriangles]) view->drawTriangle(*t);
-        if (drawFlags[DrawEdges]) view->drawTriangleEdges(*t);
-        ++i;
-    }
+    view->drawMesh(mesh, shown, drawFlags[DrawTriangles], drawFlags[DrawEdges]);
     progressCount = nextProgress(drawFlags[DrawProgressive], count, progressCount);
-    if (count == 0 && drawFlags[DrawFloaters]) {
-        for (Particle* p = system.particles.first(); p != nullptr; p = system.particles.next()) {
-            view->drawDisk(p->position, floaterDiskScale * p->radius, p->normal, false);
-        }
-    }
+    if (count == 0) drawFloaters(*view, system, nullptr, drawFlags[DrawFloaters], false);
     view->setTitle(statusLine(statusOf(system, appliedDensity, meshWanted())));
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "mesh/Reconstruct.h"
 #include "view/Framing.h"
 #include "view/GL.h"
 #include "view/Mouse.h"
@@ -49,6 +50,8 @@ void Visualize::resize(std::uint16_t newWidth, std::uint16_t newHeight) {
 }
 
 void Visualize::initGL() {
+    // A new context holds none of the lists of an old one.
+    forgetMeshLists(false);
     if (hasContext()) {
         glShadeModel(GL_SMOOTH);
         clear(0.0, 0.0, 0.0);
@@ -186,31 +189,145 @@ void corner(const geo::Vertex& point) {
                static_cast<GLfloat>(point.z));
 }
 
-}  // namespace
-
-void Visualize::drawTriangle(const geo::Triangle& triangle) {
-    if (!hasContext()) return;
-    applyCamera();
-    glColor3f(0.2f, 0.2f, 0.2f);
-    glBegin(GL_TRIANGLES);
+// The corners of a filled triangle and the ends of its three edges, inside glBegin and
+// glEnd. Independent triangles and segments draw the same whether each has a glBegin of
+// its own or many share one.
+void filledCorners(const geo::Triangle& triangle) {
     normalAndCorner(triangle.normal0, triangle.corner0);
     normalAndCorner(triangle.normal1, triangle.corner1);
     normalAndCorner(triangle.normal2, triangle.corner2);
-    glEnd();
 }
 
-void Visualize::drawTriangleEdges(const geo::Triangle& triangle) {
-    if (!hasContext()) return;
-    applyCamera();
-    glColor3f(0.7f, 0.7f, 0.7f);
-    glBegin(GL_LINES);
+void edgeEnds(const geo::Triangle& triangle) {
     normalAndCorner(triangle.normal0, triangle.corner0);
     corner(triangle.corner1);
     normalAndCorner(triangle.normal1, triangle.corner1);
     corner(triangle.corner2);
     normalAndCorner(triangle.normal2, triangle.corner2);
     corner(triangle.corner0);
+}
+
+const GLfloat filledGrey = 0.2f;
+const GLfloat edgeGrey = 0.7f;
+
+// Triangles [begin, end) of `triangles` as the mesh view shows them: first the filled
+// ones, then their edges.
+void meshTriangles(const std::vector<const geo::Triangle*>& triangles, int begin, int end,
+                   bool filled, bool edges) {
+    if (filled) {
+        glColor3f(filledGrey, filledGrey, filledGrey);
+        glBegin(GL_TRIANGLES);
+        for (int i = begin; i < end; ++i) filledCorners(*triangles[static_cast<std::size_t>(i)]);
+        glEnd();
+    }
+    if (edges) {
+        glColor3f(edgeGrey, edgeGrey, edgeGrey);
+        glBegin(GL_LINES);
+        for (int i = begin; i < end; ++i) edgeEnds(*triangles[static_cast<std::size_t>(i)]);
+        glEnd();
+    }
+}
+
+// Triangles per display list of a mesh: few enough lists to call, and a progressive view
+// draws at most this many triangles one call at a time.
+constexpr int meshBlock = 4096;
+
+}  // namespace
+
+void Visualize::drawTriangle(const geo::Triangle& triangle) {
+    if (!hasContext()) return;
+    applyCamera();
+    glColor3f(filledGrey, filledGrey, filledGrey);
+    glBegin(GL_TRIANGLES);
+    filledCorners(triangle);
     glEnd();
+}
+
+void Visualize::drawTriangleEdges(const geo::Triangle& triangle) {
+    if (!hasContext()) return;
+    applyCamera();
+    glColor3f(edgeGrey, edgeGrey, edgeGrey);
+    glBegin(GL_LINES);
+    edgeEnds(triangle);
+    glEnd();
+}
+
+void Visualize::drawMesh(Reconstruct& mesh, int shown, bool filled, bool edges) {
+    if (!hasContext() || shown <= 0 || !(filled || edges)) return;
+    MeshLists& lists = meshLists;
+    if (lists.first == 0 || lists.revision != mesh.triangleRevision() || lists.filled != filled ||
+        lists.edges != edges) {
+        forgetMeshLists(true);
+        for (geo::Triangle* t = mesh.firstTriangle(); t != nullptr; t = mesh.nextTriangle())
+            lists.triangles.push_back(t);
+        const int count = static_cast<int>(lists.triangles.size());
+        const int blocks = (count + meshBlock - 1) / meshBlock;
+        lists.first = blocks > 0 ? glGenLists(blocks) : 0;
+        if (lists.first != 0) {
+            lists.blocks = blocks;
+            lists.revision = mesh.triangleRevision();
+            lists.filled = filled;
+            lists.edges = edges;
+            for (int b = 0; b < blocks; ++b) {
+                glNewList(lists.first + static_cast<GLuint>(b), GL_COMPILE);
+                meshTriangles(lists.triangles, b * meshBlock, std::min(count, (b + 1) * meshBlock),
+                              filled, edges);
+                glEndList();
+            }
+        }
+    }
+    // Every triangle was drawn with the camera loaded afresh; it is the same matrix each
+    // time, so once serves all.
+    applyCamera();
+    const int end = std::min(shown, static_cast<int>(lists.triangles.size()));
+    // Without lists (none to be had) every block is drawn as it would have been kept.
+    const int fullBlocks = lists.first == 0 ? 0 : end / meshBlock;
+    for (int b = 0; b < fullBlocks; ++b) glCallList(lists.first + static_cast<GLuint>(b));
+    for (int begin = fullBlocks * meshBlock; begin < end; begin += meshBlock)
+        meshTriangles(lists.triangles, begin, std::min(end, begin + meshBlock), filled, edges);
+}
+
+void Visualize::forgetMeshLists(bool inContext) {
+    if (inContext && hasContext() && meshLists.first != 0)
+        glDeleteLists(meshLists.first, meshLists.blocks);
+    meshLists = MeshLists();
+}
+
+void Visualize::drawDisks() {
+    if (!hasContext() || disks.diskCount() == 0) return;
+    applyCamera();
+    glColor3f(1.0f, 1.0f, 1.0f);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    // In calls of disksPerDraw disks, in order: the arrays start at each call's first disk.
+    for (int first = 0; first < disks.diskCount(); first += DiskArrays::disksPerDraw) {
+        const std::size_t offset = static_cast<std::size_t>(first) * 3 * DiskArrays::cornersPerDisk;
+        const int count = std::min(DiskArrays::disksPerDraw, disks.diskCount() - first);
+        glVertexPointer(3, GL_FLOAT, 0, disks.positions.data() + offset);
+        glNormalPointer(GL_FLOAT, 0, disks.normals.data() + offset);
+        glDrawElements(GL_TRIANGLES, count * DiskArrays::indicesPerDisk, GL_UNSIGNED_SHORT,
+                       disks.indices.data());
+    }
+    glDisableClientState(GL_NORMAL_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    // The current normal is undefined after an array draw; gluDisk left it at the disk's
+    // own axis.
+    glNormal3f(0.0f, 0.0f, 1.0f);
+}
+
+void Visualize::drawNormals() {
+    if (!hasContext() || normalLines.lineCount() == 0) return;
+    applyCamera();
+    glColor3d(0.2, 0.8, 0.8);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    glVertexPointer(3, GL_DOUBLE, 0, normalLines.positions.data());
+    glNormalPointer(GL_FLOAT, 0, normalLines.normals.data());
+    glDrawArrays(GL_LINES, 0, 2 * normalLines.lineCount());
+    glDisableClientState(GL_NORMAL_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    // As drawNormal leaves it: the last line's normal.
+    glNormal3fv(normalLines.normals.data() + normalLines.normals.size() - 3);
 }
 
 void Visualize::drawNormal(const geo::Vertex& point, const geo::Vertex& vector) {

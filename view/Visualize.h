@@ -10,11 +10,14 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "geo/Triangle.h"
 #include "geo/Vertex.h"
+#include "view/DrawArrays.h"
 
 class GLUquadric;
+class Reconstruct;
 struct Bounds;
 
 class Visualize {
@@ -66,6 +69,14 @@ public:
     void drawTriangle(const geo::Triangle& triangle);
     void drawTriangleEdges(const geo::Triangle& triangle);
     void drawNormal(const geo::Vertex& point, const geo::Vertex& vector);
+    // Many at once, each as drawDisk (not highlighted) or drawNormal draws one, in one
+    // call: `disks` and `normalLines` hold them, filled by the caller.
+    void drawDisks();
+    void drawNormals();
+    // The first `shown` triangles of `mesh`, each with drawTriangle if `filled` and then
+    // drawTriangleEdges if `edges`, in the mesh's order. The same calls are kept in display
+    // lists, made again only when the mesh or the two switches change.
+    void drawMesh(Reconstruct& mesh, int shown, bool filled, bool edges);
     // The help over the picture (view/HelpOverlay.cpp).
     void drawHelp();
 
@@ -102,4 +113,23 @@ public:
     int panX = 0, panY = 0;               // camera translation in x and y, whole units
     int distance = -300;                  // camera translation in z, whole units
     std::string title;                    // the latest window title set
+    DiskArrays disks;                     // for drawDisks, kept from frame to frame
+    LineArrays normalLines;               // for drawNormals
+
+private:
+    // Deletes the display lists of drawMesh; `inContext` is false when the context they
+    // were made in is gone already (the lists went with it).
+    void forgetMeshLists(bool inContext);
+
+    // The display lists of the mesh drawn last: one per block of meshBlock triangles, in
+    // order, so that a progressive view calls the full blocks and draws only the rest.
+    struct MeshLists {
+        unsigned first = 0;  // name of the first list; 0: none
+        int blocks = 0;
+        std::uint64_t revision = 0;
+        bool filled = false;
+        bool edges = false;
+        std::vector<const geo::Triangle*> triangles;  // the mesh in order, for the rest
+    };
+    MeshLists meshLists;
 };

@@ -470,3 +470,25 @@ TEST_P(BothSearches, SphereSampleIsClosedWithoutDuplicateFaces) {
         EXPECT_GE(k.dot(t->normal0 + t->normal1 + t->normal2), 0.0);
     }
 }
+
+// What keeps a drawn mesh (the view's display lists) is keyed by the revision: every
+// change of the triangles, in any mesh, gives a revision no mesh has had.
+TEST(TriangleRevision, EveryChangeOfAnyMeshIsANewOne) {
+    Reconstruct first;
+    Reconstruct second;
+    std::set<std::uint64_t> seen{first.triangleRevision(), second.triangleRevision()};
+    EXPECT_EQ(seen.size(), 2u);
+    meshtest::addFibonacciSphere(first, 40, 10.0);
+    const std::uint64_t empty = first.triangleRevision();
+    first.triangulate();
+    ASSERT_GT(first.triangleCount(), 0);
+    EXPECT_TRUE(seen.insert(first.triangleRevision()).second);
+    EXPECT_NE(first.triangleRevision(), empty);
+    const std::uint64_t meshed = first.triangleRevision();
+    first.clearTriangles();
+    EXPECT_TRUE(seen.insert(first.triangleRevision()).second);
+    meshtest::addFibonacciSphere(second, 40, 10.0);
+    second.triangulate();
+    EXPECT_TRUE(seen.insert(second.triangleRevision()).second);
+    EXPECT_NE(second.triangleRevision(), meshed);  // the same triangles, another mesh
+}

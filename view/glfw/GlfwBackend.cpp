@@ -204,6 +204,7 @@ bool Visualize::create(std::uint16_t newWidth, std::uint16_t newHeight, std::uin
 
 void Visualize::kill() {
     if (window == nullptr) return;
+    forgetMeshLists(true);
     glfwMakeContextCurrent(nullptr);
     glfwDestroyWindow(glfwWindow(window));
     renderContext = nullptr;

@@ -216,6 +216,7 @@ bool Visualize::create(std::uint16_t newWidth, std::uint16_t newHeight, std::uin
 
 void Visualize::kill() {
     if (window == nullptr) return;
+    forgetMeshLists(true);
     if (renderContext != nullptr) {
         if (!wglMakeCurrent(nullptr, nullptr)) {
             showMessage("Release Of DC And RC Failed.", "SHUTDOWN ERROR", iconError);
