@@ -16,6 +16,8 @@
 # A program that does not report "closed" itself is judged by the checker on every run.
 # --results keeps one line per run: model density seed status closed min-angle check seconds
 # and the md5 sum of the mesh file, so two programs' meshes can be compared run by run.
+# A hard case for the mend (docs/mesh.md): --seeds 1-5 --densities 0.3 --models two-blobs,
+# a neck still being sampled at hand-off, with split floaters and bare patches.
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -213,15 +213,31 @@ void MeshRepair::removeWithNeighbours(int f) {
     removeFace(f);
 }
 
-// Slivers with the faces across their sides, bridges, and every face on an edge that has
-// more than two. Faces wound the wrong way are left to orient, which may turn them.
+// Of two nodes the front joined by a side much shorter than the spacing there, the later
+// one is a duplicate: a floater just split off its parent has not yet moved away from it.
+// No well-shaped face can hold both, and a hole with both on its border cannot be filled, so
+// the later one leaves the mesh. Of a cluster, the earliest node stays.
+void MeshRepair::markDuplicates() {
+    duplicate_.assign(positions_.size(), 0);
+    for (int e = 0; e < edges_.edgeCount(); ++e) {
+        const int p = edges_.low(e), q = edges_.high(e);
+        if ((positions_[p] - positions_[q]).length() < duplicateFactor * sideSpacing(p, q))
+            duplicate_[q] = 1;
+    }
+}
+
+// Slivers with the faces across their sides, bridges, every face on an edge that has more
+// than two, and the faces of duplicate nodes. Faces wound the wrong way are left to orient,
+// which may turn them.
 void MeshRepair::removeBadFaces() {
     edges_.build(static_cast<int>(positions_.size()), faces_, &alive_);
     std::vector<int> bad, slivers;
     for (int f = 0; f < static_cast<int>(faces_.size()); ++f) {
         if (!alive_[f]) continue;
         const MeshFace& t = faces_[f];
-        if (!hasNoAngleBelow(positions_[t[0]], positions_[t[1]], positions_[t[2]], maxCosine))
+        if (duplicate_[t[0]] || duplicate_[t[1]] || duplicate_[t[2]])
+            bad.push_back(f);
+        else if (!hasNoAngleBelow(positions_[t[0]], positions_[t[1]], positions_[t[2]], maxCosine))
             slivers.push_back(f);
         else if (hasBridgingSide(t))
             bad.push_back(f);
@@ -379,8 +395,10 @@ std::vector<MeshRepair::Loop> MeshRepair::findLoops() {
 // constrained Delaunay choice), provided the new sides cross no front edge there, the face
 // holds no other point, is well shaped and doubles no side; what it leaves is closed as
 // polygons. Free nodes nearer than `gap` times the border's spacing to a point already taken
-// are left out. False, adding nothing, when the region cannot be filled so.
-bool MeshRepair::fillFront(const std::vector<const Loop*>& group, double gap) {
+// are left out. False, adding nothing, when the region cannot be filled so; but `partly`
+// keeps whatever faces were made, leaving the rest open for the next round, and is false
+// only when it made none.
+bool MeshRepair::fillFront(const std::vector<const Loop*>& group, double gap, bool partly) {
     std::vector<int> ids;
     std::vector<Directed> border;
     std::vector<double> sides;
@@ -408,7 +426,8 @@ bool MeshRepair::fillFront(const std::vector<const Loop*>& group, double gap) {
     const double tooClose = gap * spacing;
     const int vertexCount = static_cast<int>(positions_.size());
     for (int v = 0; v < vertexCount; ++v) {
-        if (facesAt_[v] != 0 || !((positions_[v] - centre).length() <= radius)) continue;
+        if (facesAt_[v] != 0 || duplicate_[v] || !((positions_[v] - centre).length() <= radius))
+            continue;
         bool keep = true;
         for (std::size_t i = 0; i < ids.size() && keep; ++i)
             if (!((positions_[ids[i]] - positions_[v]).length() >= tooClose)) keep = false;
@@ -516,7 +535,9 @@ bool MeshRepair::fillFront(const std::vector<const Loop*>& group, double gap) {
             queue.push_back(side);
         }
     }
-    if (!front.empty() && !closeFront(front, ids, made, spacing, added)) return false;
+    if (!front.empty() && !closeFront(front, ids, made, spacing, added) &&
+        !(partly && !added.empty()))
+        return false;
     for (const MeshFace& f : added) addFace(f);
     return true;
 }
@@ -733,6 +754,7 @@ bool MeshRepair::mend(std::vector<MeshFace>& faces) {
         // judges them, so that no face kept or made so far turns out to bridge in the end.
         edges_.build(vertexCount, faces_, &alive_);
         for (int v = 0; v < vertexCount; ++v) spacing_[v] = localSpacing(v, edges_, faces_);
+        if (round == 0) markDuplicates();
         removeBadFaces();
         orient();
         removePinches();
@@ -771,6 +793,8 @@ bool MeshRepair::mend(std::vector<MeshFace>& faces) {
                 for (std::size_t j : members) filled[j] = 1;
             } else if (fillPolygon(loops[i])) {
                 filled[i] = 1;
+            } else if (fillFront(group, 0.5, true)) {
+                for (std::size_t j : members) filled[j] = 1;
             } else {
                 widen(loops[i]);
             }

@@ -6,7 +6,9 @@
 //  - otherwise the offending faces go, what is left is wound consistently along the corner
 //    normals (the outward field gradients), turning a flipped patch as a whole, and every
 //    hole is filled again by a front over its border and the free nodes inside it, or by
-//    the best triangulation of its border alone, widening a hole that will not fill;
+//    the best triangulation of its border alone, or in part, leaving smaller holes for the
+//    next round, widening a hole that will not fill; a node the front joined to another
+//    nearly at the same place (a floater just split) leaves the mesh;
 //  - the faces that stay keep their order (a face turned over keeps its first corner), and
 //    the new faces follow them;
 //  - the result is accepted only when it is sound, keeps all but a few of the nodes the
@@ -33,6 +35,10 @@ public:
     // for itself. Sound meshes of the examples stay below 1.8, a bridging fan seen in
     // practice reached 6 (docs/mesh.md).
     static constexpr double bridgeFactor = 3.0;
+    // Two nodes joined by a side shorter than this many times the local spacing are one point
+    // twice: a face holding both and a node about the spacing away has an angle under
+    // minAngleDeg (sin 10 degrees is 0.174).
+    static constexpr double duplicateFactor = 0.17;
 
     // One entry per node: its position and its unit normal (the outward field gradient).
     MeshRepair(const std::vector<geo::Vertex>& positions, const std::vector<geo::Vertex>& normals);
@@ -43,8 +49,10 @@ public:
     // Mends `faces` in place when they are not sound; true when they are sound afterwards.
     bool mend(std::vector<MeshFace>& faces);
 
-    // Widening a hole that cannot be filled, at most this many times.
-    static constexpr int maxRounds = 8;
+    // Rounds of removing, orienting and filling, at most: a hole filled in part, or widened,
+    // is tried again in the next round. A neck still sparsely sampled (two-blobs.dat at
+    // density 0.3, seed 4) took 12.
+    static constexpr int maxRounds = 16;
     // Borders filled without inner nodes have at most this many vertices (the search is
     // cubic in it).
     static constexpr int maxPolygon = 60;
@@ -64,13 +72,14 @@ private:
     double sideSpacing(int p, int q) const;
     double localSpacing(int v, const MeshEdges& edges, const std::vector<MeshFace>& faces) const;
 
+    void markDuplicates();
     void removeFace(int f);
     void removeWithNeighbours(int f);
     void removeBadFaces();
     void orient();
     void removePinches();
     std::vector<Loop> findLoops();
-    bool fillFront(const std::vector<const Loop*>& group, double gap);
+    bool fillFront(const std::vector<const Loop*>& group, double gap, bool partly = false);
     bool fillPolygon(const Loop& loop);
     bool closeFront(const std::set<std::pair<int, int>>& front, const std::vector<int>& ids,
                     const std::set<std::pair<int, int>>& made, double spacing,
@@ -95,5 +104,6 @@ private:
     std::vector<char> alive_;
     std::vector<int> facesAt_;     // alive faces per vertex
     std::vector<double> spacing_;  // per vertex, from the front's mesh; 0 where unknown
+    std::vector<char> duplicate_;  // per vertex: a node that leaves the mesh (markDuplicates)
     MeshEdges edges_;
 };
