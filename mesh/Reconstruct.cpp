@@ -12,10 +12,6 @@ namespace {
 // A search that has found nothing yet holds this score; candidates must beat it strictly.
 constexpr double noScore = 1e300;
 
-bool isFinite(const geo::Vertex& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
-
 // The two expressions every apex candidate is judged by. The scan and the indexed search
 // both call these, so they compare the very same rounded values.
 double sideOf(const geo::Vertex& u, const geo::Vertex& w, const geo::Vertex& d) {

@@ -10,10 +10,6 @@
 
 namespace {
 
-bool isFinite(const geo::Vertex& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
-
 // How many floaters ahead of the one being worked on the records are fetched: a few
 // for the passes that do much per floater, more for the sum of the radii.
 constexpr int prefetchDistance = 4;
