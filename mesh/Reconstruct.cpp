@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <memory>
+#include <set>
+#include <utility>
 
+#include "geo/Check.h"
 #include "mesh/MeshRepair.h"
 #include "sim/Particle.h"
 
@@ -159,7 +163,60 @@ Edge* Reconstruct::popEdge() {
 bool Reconstruct::triangulate() {
     advanceFront();
     mendMesh();
+    DCHECK_NO_FAULT(consistencyFault());
     return true;
+}
+
+std::string Reconstruct::consistencyFault() {
+    if (triangleNodes_.size() != static_cast<std::size_t>(triangleCount()))
+        return std::to_string(triangleCount()) + " triangles but " +
+               std::to_string(triangleNodes_.size()) + " faces";
+    std::set<MeshFace> distinct;
+    std::map<std::pair<int, int>, int> sides;  // faces on each undirected side
+    for (MeshFace face : triangleNodes_) {
+        for (int i = 0; i < 3; ++i) {
+            const int a = face[i], b = face[(i + 1) % 3];
+            if (a < 0 || a >= nodeCount() || a == b)
+                return "a face with corners " + std::to_string(face[0]) + ", " +
+                       std::to_string(face[1]) + ", " + std::to_string(face[2]);
+            ++sides[{std::min(a, b), std::max(a, b)}];
+        }
+        std::sort(face.begin(), face.end());
+        if (!distinct.insert(face).second)
+            return "the face " + std::to_string(face[0]) + ", " + std::to_string(face[1]) + ", " +
+                   std::to_string(face[2]) + " is laid twice";
+    }
+    for (const auto& side : sides)
+        if (side.second > 2)
+            return "the side " + std::to_string(side.first.first) + "-" +
+                   std::to_string(side.first.second) + " borders " + std::to_string(side.second) +
+                   " faces";
+
+    std::size_t records = 0;
+    int index = 0;
+    for (ReconNode* node = firstNode(); node; node = nextNode(), ++index) {
+        if (node->order != index)
+            return "node " + std::to_string(index) + " has order " + std::to_string(node->order);
+        for (int k = 0; k < node->edgeCount(); ++k, ++records) {
+            const Edge* edge = node->edgeAt(k);
+            const std::string name =
+                "the record " + std::to_string(index) + "->" + std::to_string(edge->to->order);
+            if (edge->from != node) return name + " is kept by another node";
+            const Edge* twin = edge->to->findEdge(node);
+            if (!twin) return name + " has no twin";
+            if (twin->uses != edge->uses) return name + " and its twin count different uses";
+            const auto side = sides.find(
+                {std::min(node->order, edge->to->order), std::max(node->order, edge->to->order)});
+            if (side == sides.end()) return name + " is the side of no face";
+            if (edge->uses != std::min(side->second, 2))
+                return name + " counts " + std::to_string(edge->uses) + " uses for " +
+                       std::to_string(side->second) + " faces";
+        }
+    }
+    if (records != 2 * sides.size())
+        return std::to_string(records) + " edge records for " + std::to_string(sides.size()) +
+               " sides: a side lacks its records or has more than two";
+    return "";
 }
 
 void Reconstruct::advanceFront() {
@@ -312,7 +369,12 @@ ReconNode* Reconstruct::apexFromNeighbours(Edge* e, ReconNode** closing) {
     ReconNode* b = e->to;
     *closing = nullptr;
     ReconNode* first = nullptr;
+    // Set once canJoin(a, ...) has walked a's list and moved the cursor this loop runs on.
+    bool walkSpent = false;
     for (Edge* p = a->firstEdge(); p; p = a->nextEdge()) {
+        DCHECK(!walkSpent,
+               "the walk over a's records went on after canJoin moved its cursor: "
+               "every branch after the second common neighbour must return");
         if (p == e) continue;
         ReconNode* x = p->to;
         if (!x->findEdge(b)) continue;
@@ -320,6 +382,7 @@ ReconNode* Reconstruct::apexFromNeighbours(Edge* e, ReconNode** closing) {
             first = x;
             continue;
         }
+        walkSpent = true;
         if (ReconNode::canJoin(a, x) && ReconNode::canJoin(b, x) && !isApexOf(e, x)) {
             *closing = x;
             return first;
@@ -332,6 +395,7 @@ ReconNode* Reconstruct::apexFromNeighbours(Edge* e, ReconNode** closing) {
         if (first->isClosed()) return first;
         return nullptr;
     }
+    DCHECK(!walkSpent, "the walk over a's records ended early after canJoin moved its cursor");
     return first;
 }
 

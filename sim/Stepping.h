@@ -9,7 +9,8 @@
 class ImplicitSurface;
 
 // One simulation step: setDensity, solveControl, computeForces, advance,
-// controlPopulation, adaptGrid. The caller discards the mesh afterwards.
+// controlPopulation, adaptGrid; then, in debug and sanitizer builds, the system's
+// invariantFault check. The caller discards the mesh afterwards.
 void stepSystem(ImplicitSurface& system, double density);
 
 // The once-per-stabilisation hand-off: releases the control particles and, when a mesh
