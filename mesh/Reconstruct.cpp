@@ -26,6 +26,14 @@ double apexScore(const geo::Vertex& u, const geo::Vertex& w) {
     return (u.squaredLength() + w.squaredLength()) * 0.5;
 }
 
+// Whether node `id` with `score` beats the best candidate so far (`result`, null for none):
+// a lower score, or the same score and a smaller node order. The scans meet the nodes in
+// order and keep the first of equal scores, so the index, which meets them in any order,
+// breaks ties this way to choose the same node.
+bool beatsBest(double score, int id, double best, const ReconNode* result) {
+    return score < best || (score == best && result && id < result->order);
+}
+
 }  // namespace
 
 // ---- ReconNode ----
@@ -317,8 +325,7 @@ ReconNode* Reconstruct::nearestJoinable(ReconNode* s) {
     index_.search(query, best, [&](int id, const geo::Vertex& position) {
         if (id == s->order) return;
         const double score = (position - s->position).squaredLength();
-        const bool better = score < best || (score == best && result && id < result->order);
-        if (!better) return;
+        if (!beatsBest(score, id, best, result)) return;
         ReconNode* t = byOrder_[id];
         if (ReconNode::canJoin(s, t)) {
             best = score;
@@ -348,8 +355,7 @@ ReconNode* Reconstruct::nearestThird(ReconNode* s, ReconNode* r) {
     index_.search(query, best, [&](int id, const geo::Vertex& position) {
         if (id == s->order || id == r->order) return;
         const double score = apexScore(position - s->position, position - r->position);
-        const bool better = score < best || (score == best && result && id < result->order);
-        if (!better) return;
+        if (!beatsBest(score, id, best, result)) return;
         ReconNode* u = byOrder_[id];
         if (ReconNode::canJoin(s, u) && ReconNode::canJoin(r, u)) {
             best = score;
@@ -462,8 +468,7 @@ ReconNode* Reconstruct::indexedApex(Edge* e, const geo::Vertex& d) {
         const geo::Vertex w = position - b->position;
         if (sideOf(u, w, d) < 0.0) return;
         const double score = apexScore(u, w);
-        const bool better = score < best || (score == best && result && id < result->order);
-        if (!better) return;
+        if (!beatsBest(score, id, best, result)) return;
         ReconNode* c = byOrder_[id];
         if (admissibleApex(e, c)) {
             best = score;
