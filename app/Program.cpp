@@ -66,7 +66,6 @@ bool openDroppedFile(Simulator& app) {
     }
     ImplicitSurface* system = fresh.release();
     app.replaceModel(system);
-    app.blobFileName = name;
     system->startSampling();
     std::fprintf(stderr, "dazirudo: opened %s\n", name.c_str());
     return true;
@@ -123,7 +122,6 @@ int runProgram(const std::string& blobFile) {
     // window creation, so it is set before startUp.
     application = new Simulator;
     ImplicitSurface* system = application->addSystem(new VessikSpheres(defaultIsoValue));
-    application->blobFileName = blobFile;
     loadBlobFile(*system, blobFile);
     int status = 1;  // the window could not be made; its error has been shown
     if (application->startUp()) {

@@ -88,7 +88,6 @@ TEST_F(FileFixture, BlobFileNotFullyReadIsKeptAsideBeforeBeingReplaced) {
     const fs::path path = write("model.dat", original);
     EXPECT_FALSE(system->readBlobFile(path.string().c_str()));
     ASSERT_TRUE(system->blobFileIncomplete);
-    app.blobFileName = path.string();
 
     ASSERT_TRUE(app.writeBlobFile(path.string().c_str()));
     EXPECT_EQ(readAll(folder / "model.dat.unread"), original);
@@ -118,7 +117,6 @@ TEST_F(FileFixture, BlobsDatThatWasNotReadIsKeptAsideWithAMessage) {
 TEST_F(FileFixture, FullyReadBlobFileIsSimplyReplaced) {
     const fs::path path = write("model.dat", "  10 0 0 0\n");
     ASSERT_TRUE(system->readBlobFile(path.string().c_str()));
-    app.blobFileName = path.string();
     system->blobs.first()->centre() = geo::Vertex(1.0, 2.0, 3.0);
 
     ASSERT_TRUE(app.writeBlobFile(path.string().c_str()));
@@ -135,7 +133,6 @@ TEST_F(FileFixture, AnIncompleteReadOfAnotherFileLeavesThatFileAlone) {
     const fs::path target = write("blobs.dat", "old\n");
     system->readBlobFile(source.string().c_str());
     ASSERT_TRUE(system->blobFileIncomplete);
-    app.blobFileName = source.string();
     ::testing::internal::CaptureStderr();
     ASSERT_TRUE(app.writeBlobFile(target.string().c_str()));
     ::testing::internal::GetCapturedStderr();

@@ -162,7 +162,6 @@ void Visualize::showMessage(const char* text, const char* caption, unsigned) {
 bool Visualize::create(std::uint16_t newWidth, std::uint16_t newHeight, std::uint16_t bits) {
     width = newWidth;
     height = newHeight;
-    colourBits = bits;
     // A legacy (compatibility) context: the drawing is OpenGL 1.x immediate mode.
     glfwDefaultWindowHints();
     glfwWindowHint(GLFW_DOUBLEBUFFER, GLFW_TRUE);

@@ -133,7 +133,6 @@ void Visualize::showMessage(const char* text, const char* caption, unsigned icon
 bool Visualize::create(std::uint16_t newWidth, std::uint16_t newHeight, std::uint16_t bits) {
     width = newWidth;
     height = newHeight;
-    colourBits = bits;
     instance = GetModuleHandleA(nullptr);
 
     WNDCLASSA windowClass = {};
