@@ -118,7 +118,8 @@ public:
     int queuedEdgeCount() const { return edgeQueue->count(); }
 
     // Builds the mesh from the current nodes: the advancing front, then mendMesh; always
-    // true. Debug and sanitizer builds check consistencyFault afterwards.
+    // true. Debug and sanitizer builds check consistencyFault afterwards when the nodes had
+    // no records before.
     bool triangulate();
     // The validator of a mesh just made: what is wrong, or "" when nothing is. Every face has
     // three distinct corners among the nodes and is laid once, no side borders more than
