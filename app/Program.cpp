@@ -12,9 +12,7 @@
 
 namespace {
 
-constexpr const char* defaultBlobFile = "blobs.dat";
 constexpr double startDensity = 2.0;
-constexpr double defaultBlobRadius = 30.0;
 
 }  // namespace
 
@@ -29,7 +27,7 @@ std::string blobFileFromCommandLine(const char* commandLine) {
         name.find('"', first + 1) == last) {
         name = name.substr(first + 1, last - first - 1);
     }
-    return name.empty() ? defaultBlobFile : name;
+    return name.empty() ? defaultBlobFileName : name;
 }
 
 std::string blobFileFromArguments(int argc, const char* const* argv) {
@@ -39,14 +37,7 @@ std::string blobFileFromArguments(int argc, const char* const* argv) {
         if (i > 1) joined += ' ';
         joined += argv[i];
     }
-    return joined.empty() ? defaultBlobFile : joined;
-}
-
-void loadBlobFile(ImplicitSurface& system, const std::string& fileName) {
-    if (!system.readBlobFile(fileName.c_str())) {
-        VessikObj* blob = system.addBlob(defaultBlobRadius);
-        blob->centre() = geo::Vertex(0.0, 0.0, 0.0);
-    }
+    return joined.empty() ? defaultBlobFileName : joined;
 }
 
 bool openDroppedFile(Simulator& app) {
@@ -75,7 +66,6 @@ bool openDroppedFile(Simulator& app) {
     }
     ImplicitSurface* system = fresh.release();
     app.replaceModel(system);
-    app.blobFileName = name;
     system->startSampling();
     std::fprintf(stderr, "dazirudo: opened %s\n", name.c_str());
     return true;
@@ -132,7 +122,6 @@ int runProgram(const std::string& blobFile) {
     // window creation, so it is set before startUp.
     application = new Simulator;
     ImplicitSurface* system = application->addSystem(new VessikSpheres(defaultIsoValue));
-    application->blobFileName = blobFile;
     loadBlobFile(*system, blobFile);
     int status = 1;  // the window could not be made; its error has been shown
     if (application->startUp()) {

@@ -4,7 +4,6 @@
 
 #include <string>
 
-class ImplicitSurface;
 class Simulator;
 
 // Windows: the whole command-line string is the name, blanks and quotes included, except
@@ -12,10 +11,6 @@ class Simulator;
 std::string blobFileFromCommandLine(const char* commandLine);
 // Elsewhere: the arguments after the program name joined by single blanks.
 std::string blobFileFromArguments(int argc, const char* const* argv);
-
-// Reads the blob file into `system` as the program's start does: the blobs it holds, and
-// when it cannot be read (or is read in part) one more blob, of radius 30 at the origin.
-void loadBlobFile(ImplicitSurface& system, const std::string& fileName);
 
 // Opens the file dropped on the window as the new model, as the program's start opens its
 // blob file, after writing the current model's files as at exit when the O switch is on.

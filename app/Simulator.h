@@ -129,9 +129,6 @@ public:
     BlobHistory history;      // the blob models before the latest changes
     std::string droppedFile;  // dropped on the window, not opened yet
 
-    // The blob file read at start; blobs.dat written over it is first moved aside when
-    // the model does not hold all of it.
-    std::string blobFileName;
     // Set by shutDown when an output file could not be written.
     bool writeFailed = false;
 

@@ -2,6 +2,8 @@
 // A plain value type; no operation keeps a reference to its arguments.
 #pragma once
 
+#include <cmath>
+
 namespace geo {
 
 struct Vertex {
@@ -43,5 +45,10 @@ struct Vertex {
 };
 
 inline Vertex operator*(double s, const Vertex& v) { return v * s; }
+
+// No coordinate is infinite or NaN.
+inline bool isFinite(const Vertex& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
 
 }  // namespace geo

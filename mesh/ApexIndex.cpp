@@ -7,10 +7,6 @@ namespace {
 
 constexpr int leafSize = 8;
 
-bool isFinite(const geo::Vertex& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
-
 }  // namespace
 
 void ApexIndex::clear() {

@@ -13,10 +13,6 @@
 
 namespace {
 
-void setError(std::string* error, const std::string& text) {
-    if (error) *error = text;
-}
-
 std::string lowerExtension(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");
     const std::size_t dot = path.find_last_of('.');
@@ -136,9 +132,8 @@ std::string meshSummaryJson(const MeshQuality& q) {
 
 bool writeMesh(Reconstruct& mesh, const std::string& path, std::string* error,
                double unitScale) {
-    const std::string extension = lowerExtension(path);
-    const bool obj = extension == ".obj";
-    if (!obj && extension != ".ply") {
+    const bool obj = lowerExtension(path) == ".obj";
+    if (!isMeshFileName(path)) {
         setError(error, path + ": unknown mesh format; the file name must end in .obj or .ply");
         return false;
     }
@@ -155,4 +150,9 @@ bool writeMesh(Reconstruct& mesh, const std::string& path, std::string* error,
             return obj ? writeObj(file, indexed, toModel) : writePly(file, indexed, toModel);
         },
         error);
+}
+
+bool isMeshFileName(const std::string& path) {
+    const std::string extension = lowerExtension(path);
+    return extension == ".obj" || extension == ".ply";
 }

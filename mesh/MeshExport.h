@@ -41,3 +41,6 @@ std::string meshSummaryJson(const MeshQuality& quality);
 // units per model unit of the system the mesh samples, so the file is in the model's units.
 bool writeMesh(Reconstruct& mesh, const std::string& path, std::string* error = nullptr,
                double unitScale = 1.0);
+// Whether writeMesh takes the name: it ends in .obj or .ply, in any letter case, after its
+// last slash or backslash.
+bool isMeshFileName(const std::string& path);

@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <map>
 #include <memory>
+#include <set>
+#include <utility>
 
+#include "geo/Check.h"
 #include "mesh/MeshRepair.h"
 #include "sim/Particle.h"
 
@@ -12,10 +16,6 @@ namespace {
 
 // A search that has found nothing yet holds this score; candidates must beat it strictly.
 constexpr double noScore = 1e300;
-
-bool isFinite(const geo::Vertex& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
 
 // The two expressions every apex candidate is judged by. The scan and the indexed search
 // both call these, so they compare the very same rounded values.
@@ -25,6 +25,14 @@ double sideOf(const geo::Vertex& u, const geo::Vertex& w, const geo::Vertex& d) 
 
 double apexScore(const geo::Vertex& u, const geo::Vertex& w) {
     return (u.squaredLength() + w.squaredLength()) * 0.5;
+}
+
+// Whether node `id` with `score` beats the best candidate so far (`result`, null for none):
+// a lower score, or the same score and a smaller node order. The scans meet the nodes in
+// order and keep the first of equal scores, so the index, which meets them in any order,
+// breaks ties this way to choose the same node.
+bool beatsBest(double score, int id, double best, const ReconNode* result) {
+    return score < best || (score == best && result && id < result->order);
 }
 
 }  // namespace
@@ -179,9 +187,69 @@ Edge* Reconstruct::popEdge() {
 // ---- Reconstruct: triangulation ----
 
 bool Reconstruct::triangulate() {
+    // A run on nodes that still hold the records of an earlier run (the same nodes
+    // triangulated again) keeps records whose faces are gone; only a run on fresh nodes,
+    // as every system's triangulation is, must leave records and faces in agreement.
+    bool freshNodes = true;
+    if (geo::dchecksOn)
+        for (ReconNode* n = firstNode(); n && freshNodes; n = nextNode())
+            freshNodes = n->edgeCount() == 0;
     advanceFront();
     mendMesh();
+    DCHECK_NO_FAULT(freshNodes ? consistencyFault() : std::string());
     return true;
+}
+
+std::string Reconstruct::consistencyFault() {
+    if (triangleNodes_.size() != static_cast<std::size_t>(triangleCount()))
+        return std::to_string(triangleCount()) + " triangles but " +
+               std::to_string(triangleNodes_.size()) + " faces";
+    std::set<MeshFace> distinct;
+    std::map<std::pair<int, int>, int> sides;  // faces on each undirected side
+    for (MeshFace face : triangleNodes_) {
+        for (int i = 0; i < 3; ++i) {
+            const int a = face[i], b = face[(i + 1) % 3];
+            if (a < 0 || a >= nodeCount() || a == b)
+                return "a face with corners " + std::to_string(face[0]) + ", " +
+                       std::to_string(face[1]) + ", " + std::to_string(face[2]);
+            ++sides[{std::min(a, b), std::max(a, b)}];
+        }
+        std::sort(face.begin(), face.end());
+        if (!distinct.insert(face).second)
+            return "the face " + std::to_string(face[0]) + ", " + std::to_string(face[1]) + ", " +
+                   std::to_string(face[2]) + " is laid twice";
+    }
+    for (const auto& side : sides)
+        if (side.second > 2)
+            return "the side " + std::to_string(side.first.first) + "-" +
+                   std::to_string(side.first.second) + " borders " + std::to_string(side.second) +
+                   " faces";
+
+    std::size_t records = 0;
+    int index = 0;
+    for (ReconNode* node = firstNode(); node; node = nextNode(), ++index) {
+        if (node->order != index)
+            return "node " + std::to_string(index) + " has order " + std::to_string(node->order);
+        for (int k = 0; k < node->edgeCount(); ++k, ++records) {
+            const Edge* edge = node->edgeAt(k);
+            const std::string name =
+                "the record " + std::to_string(index) + "->" + std::to_string(edge->to->order);
+            if (edge->from != node) return name + " is kept by another node";
+            const Edge* twin = edge->to->findEdge(node);
+            if (!twin) return name + " has no twin";
+            if (twin->uses != edge->uses) return name + " and its twin count different uses";
+            const auto side = sides.find(
+                {std::min(node->order, edge->to->order), std::max(node->order, edge->to->order)});
+            if (side == sides.end()) return name + " is the side of no face";
+            if (edge->uses != std::min(side->second, 2))
+                return name + " counts " + std::to_string(edge->uses) + " uses for " +
+                       std::to_string(side->second) + " faces";
+        }
+    }
+    if (records != 2 * sides.size())
+        return std::to_string(records) + " edge records for " + std::to_string(sides.size()) +
+               " sides: a side lacks its records or has more than two";
+    return "";
 }
 
 void Reconstruct::advanceFront() {
@@ -282,8 +350,7 @@ ReconNode* Reconstruct::nearestJoinable(ReconNode* s) {
     index_.search(query, best, [&](int id, const geo::Vertex& position) {
         if (id == s->order) return;
         const double score = (position - s->position).squaredLength();
-        const bool better = score < best || (score == best && result && id < result->order);
-        if (!better) return;
+        if (!beatsBest(score, id, best, result)) return;
         ReconNode* t = byOrder_[id];
         if (ReconNode::canJoin(s, t)) {
             best = score;
@@ -313,8 +380,7 @@ ReconNode* Reconstruct::nearestThird(ReconNode* s, ReconNode* r) {
     index_.search(query, best, [&](int id, const geo::Vertex& position) {
         if (id == s->order || id == r->order) return;
         const double score = apexScore(position - s->position, position - r->position);
-        const bool better = score < best || (score == best && result && id < result->order);
-        if (!better) return;
+        if (!beatsBest(score, id, best, result)) return;
         ReconNode* u = byOrder_[id];
         if (ReconNode::canJoin(s, u) && ReconNode::canJoin(r, u)) {
             best = score;
@@ -334,7 +400,12 @@ ReconNode* Reconstruct::apexFromNeighbours(Edge* e, ReconNode** closing) {
     ReconNode* b = e->to;
     *closing = nullptr;
     ReconNode* first = nullptr;
+    // Set once canJoin(a, ...) has walked a's list and moved the cursor this loop runs on.
+    bool walkSpent = false;
     for (Edge* p = a->firstEdge(); p; p = a->nextEdge()) {
+        DCHECK(!walkSpent,
+               "the walk over a's records went on after canJoin moved its cursor: "
+               "every branch after the second common neighbour must return");
         if (p == e) continue;
         ReconNode* x = p->to;
         if (!x->findEdge(b)) continue;
@@ -342,6 +413,7 @@ ReconNode* Reconstruct::apexFromNeighbours(Edge* e, ReconNode** closing) {
             first = x;
             continue;
         }
+        walkSpent = true;
         if (ReconNode::canJoin(a, x) && ReconNode::canJoin(b, x) && !isApexOf(e, x)) {
             *closing = x;
             return first;
@@ -354,6 +426,7 @@ ReconNode* Reconstruct::apexFromNeighbours(Edge* e, ReconNode** closing) {
         if (first->isClosed()) return first;
         return nullptr;
     }
+    DCHECK(!walkSpent, "the walk over a's records ended early after canJoin moved its cursor");
     return first;
 }
 
@@ -420,8 +493,7 @@ ReconNode* Reconstruct::indexedApex(Edge* e, const geo::Vertex& d) {
         const geo::Vertex w = position - b->position;
         if (sideOf(u, w, d) < 0.0) return;
         const double score = apexScore(u, w);
-        const bool better = score < best || (score == best && result && id < result->order);
-        if (!better) return;
+        if (!beatsBest(score, id, best, result)) return;
         ReconNode* c = byOrder_[id];
         if (admissibleApex(e, c)) {
             best = score;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "geo/QList.h"
@@ -121,8 +122,15 @@ public:
     int queuedEdgeCount() const { return edgeQueue->count(); }
 
     // Builds the mesh from the current nodes: the advancing front, then mendMesh; always
-    // true.
+    // true. Debug and sanitizer builds check consistencyFault afterwards when the nodes had
+    // no records before.
     bool triangulate();
+    // The validator of a mesh just made: what is wrong, or "" when nothing is. Every face has
+    // three distinct corners among the nodes and is laid once, no side borders more than
+    // two faces, and the edge records agree with the faces: each has its twin with the same
+    // use count, which is the number of faces on its side (at most 2), and every side has
+    // its two records. Walks the node list and the records with their cursors.
+    std::string consistencyFault();
     // The advancing front alone: seeds, front edges and apexes as described below, leaving
     // open whatever it cannot close.
     void advanceFront();

@@ -223,8 +223,15 @@ bool blobFileReadable(const std::string& fileName, std::string* error) {
     } else {
         reason = errno ? errno : ENOENT;
     }
-    if (reason != 0 && error) *error = "cannot read " + fileName + ": " + std::strerror(reason);
+    if (reason != 0) setError(error, "cannot read " + fileName + ": " + std::strerror(reason));
     return reason == 0;
+}
+
+void loadBlobFile(ImplicitSurface& system, const std::string& fileName) {
+    if (!system.readBlobFile(fileName.c_str())) {
+        VessikObj* blob = system.addBlob(defaultBlobRadius);
+        blob->centre() = geo::Vertex(0.0, 0.0, 0.0);
+    }
 }
 
 std::string blobFileText(geo::QList& systems) {
@@ -277,7 +284,7 @@ std::string reasonToKeep(geo::QList& systems, const std::string& path, const Fin
 
 bool writeBlobFile(geo::QList& systems, const char* fileName, std::string* error,
                    std::string* notice) {
-    const std::string path = fileName ? fileName : "blobs.dat";
+    const std::string path = fileName ? fileName : defaultBlobFileName;
     const std::string text = blobFileText(systems);
     const Fingerprint written = fingerprintOfText(text);
     std::string reason, keptAs;

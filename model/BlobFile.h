@@ -24,6 +24,16 @@ std::string blobFileText(geo::QList& systems);
 bool writeBlobFile(geo::QList& systems, const char* fileName = nullptr,
                    std::string* error = nullptr, std::string* notice = nullptr);
 
+// The blob file a program reads when it is given none, and writes when it ends.
+constexpr const char* defaultBlobFileName = "blobs.dat";
+// The radius of the one blob, at the origin, that a program starts on when its blob file
+// cannot be read.
+constexpr double defaultBlobRadius = 30.0;
+
+// Reads the blob file into `system` as both programs start: the blobs it holds, and when it
+// cannot be read (or is read in part) one more blob, of defaultBlobRadius at the origin.
+void loadBlobFile(ImplicitSurface& system, const std::string& fileName);
+
 // Whether the file can be opened and read; false, with `error` saying why ("cannot read
 // NAME: ..."), for a missing file, a folder or one without read permission. A program
 // that was given a blob file by name checks it first, rather than start on a model the

@@ -222,10 +222,6 @@ std::string cannotCreateMessage(const std::string& path, int reason) {
     return path + ": cannot create a file in its folder: " + std::strerror(reason);
 }
 
-void setError(std::string* error, const std::string& text) {
-    if (error) *error = text;
-}
-
 // ---- keeping the old file ----------------------------------------------------------------
 
 // "<target><suffix>", its file name cut short where needed so that it stays a legal name
@@ -263,6 +259,10 @@ std::string keepBeside(const fs::path& target, bool& moved) {
 }
 
 }  // namespace
+
+void setError(std::string* error, const std::string& text) {
+    if (error) *error = text;
+}
 
 bool isWriterTemporary(const std::string& fileName) {
     if (fileName.size() != 15 || fileName.compare(0, 3, ".dz") != 0 ||

@@ -22,6 +22,10 @@ bool writeFileSafely(const std::string& path, const std::function<bool(std::FILE
                      std::string* error = nullptr, const KeepReason& keepReason = nullptr,
                      std::string* keptAs = nullptr);
 
+// Puts `text` into `error` when the caller asked for the reason of a failure (non-null):
+// every writer and reader reports its failures this way.
+void setError(std::string* error, const std::string& text);
+
 // Whether writeFileSafely could write `path`: it is no folder and a temporary file can be
 // made in its folder (one is made and removed again). False with `error` set otherwise.
 bool canWriteFile(const std::string& path, std::string* error = nullptr);

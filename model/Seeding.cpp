@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "geo/Check.h"
 #include "sim/ImplicitSurface.h"
 
 namespace {
@@ -50,6 +51,10 @@ void ImplicitSurface::fitWorkingScale() {
 
 bool ImplicitSurface::seedParticles() {
     grid.removeAll(particles);
+    // A floater the grid could not take out would stay chained after the list deletes it.
+    CHECK(grid.getCount() == 0,
+          "the grid still files floaters after removing every one of the list: a floater was "
+          "moved behind the grid's back or filed without being listed");
     particles.clear();
     floaterCeilingReached = false;
     bool everyBlob = true;

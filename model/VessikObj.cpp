@@ -2,7 +2,7 @@
 
 #include <cfloat>
 
-VessikObj::VessikObj(char kind, double radius) : kind(kind), radius(radius) {
+VessikObj::VessikObj(char kind, double radius) : radius(radius) {
     const int defining = kind == 1 ? 1 : (kind == 2 ? 2 : 0);
     for (int i = 0; i < defining; ++i) points.append(new geo::Vertex);
     firstPoint = static_cast<geo::Vertex*>(points.first());

@@ -15,7 +15,6 @@ public:
     VessikObj(const VessikObj&) = delete;
     VessikObj& operator=(const VessikObj&) = delete;
 
-    char getKind() const { return kind; }
     int pointCount() const { return points.count(); }
     // Every way to a point that could change it counts as a change of the blob list that
     // holds the blob (see VessikList::changes), whether the caller writes or only reads.
@@ -44,7 +43,6 @@ private:
         if (changes) ++*changes;
     }
 
-    char kind;
     geo::QList points;
     geo::Vertex* firstPoint = nullptr;  // the centre, or none for a blob without points
     double radius;

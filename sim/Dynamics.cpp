@@ -4,15 +4,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <unordered_set>
 
+#include "geo/Check.h"
 #include "sim/ImplicitSurface.h"
 #include "sim/VectorExp.h"
 
 namespace {
-
-bool isFinite(const geo::Vertex& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
 
 // How many floaters ahead of the one being worked on the records are fetched: a few
 // for the passes that do much per floater, more for the sum of the radii.
@@ -20,6 +18,22 @@ constexpr int prefetchDistance = 4;
 constexpr std::size_t radiusPrefetchDistance = 16;
 // Floaters per occupied cell above which the force pass fits the grid to the floaters.
 constexpr int crowdedCell = 32;
+
+// Whether the packed copy holds each of the list's floaters once and nothing else.
+bool sameFloaters(const FastRepulsion::Packed& packed, const ParticleList::Entries& floaters) {
+    std::unordered_set<const Particle*> listed(floaters.begin(), floaters.end());
+    for (int i = 0; i < packed.size; ++i)
+        if (listed.erase(packed.particle[i]) == 0) return false;
+    return listed.empty();
+}
+
+// The defining points of every blob; the model's share of qDot is three entries each.
+// Walks the list with its cursor.
+int pointTotal(VessikList& blobs) {
+    int total = 0;
+    for (VessikObj* blob = blobs.first(); blob; blob = blobs.next()) total += blob->pointCount();
+    return total;
+}
 
 }  // namespace
 
@@ -165,6 +179,9 @@ void ImplicitSurface::computeForces() {
     // their cells and neighbours still in cache.
     const bool inCellOrder = grid.getCount() == n;
     const FastRepulsion::Packed packed = grid.packed();
+    DCHECK(!inCellOrder || sameFloaters(packed, floaters),
+           "the grid files as many floaters as the list holds, but not the same ones: a floater "
+           "left the list without leaving the grid (look for a failed grid removal)");
     Particle* const* order = inCellOrder ? packed.particle : floaters.data();
     threadNeighbours.resize(static_cast<std::size_t>(threadCount()));
     forEachChunk(n, 256, [&](int begin, int end, int thread) {
@@ -346,6 +363,11 @@ void ImplicitSurface::advance() {
             point->y += step[k++];
             point->z += step[k++];
         }
+    // The loop above stops quietly where qDot ends: a velocity shorter than the model's
+    // points (the model changed between solveControl and here) would leave blobs behind.
+    DCHECK(!finite || step.length() == 0 || (k == step.length() && k == 3 * pointTotal(blobs)),
+           "qDot does not hold three entries for every defining point of the model: run "
+           "solveControl after every change of the model and before advance");
 
     if (boxed) lengthScale = (high - low).length() / lengthDivisor;
 

@@ -312,7 +312,7 @@ void FastRepulsion::rebuild(int newLevel, double domainSize) {
     }
 }
 
-bool FastRepulsion::holdsExactly(ParticleList& list) const {
+bool FastRepulsion::holdsExactly(const ParticleList& list) const {
     std::unordered_map<const Particle*, int> filed;  // floater -> the cell it is chained in
     int total = 0;
     for (std::size_t index = 0; index < cells.size(); ++index) {
@@ -330,7 +330,7 @@ bool FastRepulsion::holdsExactly(ParticleList& list) const {
         }
     }
     if (total != count || total != list.size()) return false;
-    for (Particle* p = list.first(); p; p = list.next()) {
+    for (const Particle* p : list.inOrder()) {
         const auto it = filed.find(p);
         if (it == filed.end() || it->second != cellIndex(p->position)) return false;
         filed.erase(it);

@@ -74,8 +74,9 @@ public:
     int getCount() const { return count; }
     int occupiedCells() const { return occupiedCount; }
     // Walks every chain; true when each of `list`'s floaters is filed exactly once, in the
-    // cell of its position, and nothing else is filed. For tests and debug checks.
-    bool holdsExactly(ParticleList& list) const;
+    // cell of its position, and nothing else is filed. The validator of the grid: tests and
+    // the debug checks after every step call it. Leaves the list's cursor be.
+    bool holdsExactly(const ParticleList& list) const;
 
     // Three times the mean floater radius, written by the force pass before it queries.
     double interactionRange;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <unordered_set>
 
 ImplicitSurface::ImplicitSurface(char blobKind, double isoValue)
     : blobs(blobKind),
@@ -113,4 +114,24 @@ void ImplicitSurface::adaptGrid() {
     // A sample whose extent or radii overflowed must not size the cells to infinity.
     if (!std::isfinite(domain) || !std::isfinite(grid.interactionRange)) return;
     grid.adapt(domain, grid.interactionRange);
+}
+
+std::string ImplicitSurface::invariantFault() {
+    std::string fault = particles.integrityFault();
+    if (!fault.empty()) return "the floater list: " + fault;
+    fault = controlParticles.integrityFault();
+    if (!fault.empty()) return "the control particle list: " + fault;
+    // Both lists own their particles: one in both would be deleted twice.
+    const std::unordered_set<const Particle*> floaters(particles.inOrder().begin(),
+                                                       particles.inOrder().end());
+    for (const Particle* p : controlParticles.inOrder())
+        if (floaters.count(p)) return "a control particle is also in the floater list";
+    if (!grid.holdsExactly(particles))
+        return "the grid does not file exactly the floaters of the list, each once in the cell "
+               "of its position (a floater moved or deleted behind the grid's back)";
+    if (stableCount < 0) return "the stable count is " + std::to_string(stableCount);
+    if (controlParticles.size() > parameterCount())
+        return std::to_string(controlParticles.size()) + " control particles for " +
+               std::to_string(parameterCount()) + " parameters";
+    return "";
 }

@@ -87,6 +87,12 @@ public:
     // the same, bit for bit, whatever the count.
     int threadCount() const;
 
+    // What is wrong with the system's own records, or "" when nothing is: the validator that
+    // debug and sanitizer builds run after every step. Both particle lists intact and apart,
+    // the grid filing exactly the floaters, the stable count not negative and no more
+    // control particles than parameters. Leaves every list's cursor be.
+    std::string invariantFault();
+
     // The field at the floater's position: its saved sample when that is still valid,
     // else evaluated and saved. `version` is fieldVersion() as the caller took it.
     const Particle::FieldSample& fieldAt(Particle* floater, std::uint64_t version);

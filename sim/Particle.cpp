@@ -1,5 +1,7 @@
 #include "sim/Particle.h"
 
+#include <unordered_set>
+
 Particle::Particle(const Particle& other) {
     *this = other;
 }
@@ -50,4 +52,18 @@ ParticleList* ParticleList::snapshot() const {
     ParticleList* copy = new ParticleList(true);
     copy->items = items;
     return copy;
+}
+
+std::string ParticleList::integrityFault() const {
+    if (cursor < -1 || cursor >= size())
+        return "the cursor is at entry " + std::to_string(cursor) + " of " + std::to_string(size());
+    std::unordered_set<const Particle*> seen;
+    seen.reserve(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (!items[i]) return "entry " + std::to_string(i) + " is null";
+        // An owning list would delete the particle twice.
+        if (!seen.insert(items[i]).second)
+            return "entry " + std::to_string(i) + " holds a particle already listed";
+    }
+    return "";
 }

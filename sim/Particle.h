@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "geo/Vertex.h"
@@ -124,6 +125,9 @@ public:
     void retain(Keep keep);
     // A new shared list with the same particles in the same order; the caller deletes it.
     ParticleList* snapshot() const;
+    // What is wrong with the list, or "" when nothing is: an entry that is null or holds a
+    // particle twice, or a cursor beyond the entries. Leaves the cursor be.
+    std::string integrityFault() const;
 
 private:
     Entries items;

@@ -13,10 +13,6 @@ bool nearEquilibrium(const Particle* p, double equilibriumFactor) {
     return p->velocity.length() < equilibriumFactor * p->radius;
 }
 
-bool isFinite(const geo::Vertex& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
-
 // A floater whose numbers broke down has left the surface in every sense that matters.
 bool brokeDown(const Particle* p) {
     return !isFinite(p->position) || !isFinite(p->velocity) || !std::isfinite(p->radius);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "geo/Check.h"
 #include "sim/ImplicitSurface.h"
 
 void stepSystem(ImplicitSurface& system, double density) {
@@ -11,6 +12,7 @@ void stepSystem(ImplicitSurface& system, double density) {
     system.advance();
     system.controlPopulation();
     system.adaptGrid();
+    DCHECK_NO_FAULT(system.invariantFault());
 }
 
 void handOffSystem(ImplicitSurface& system, bool meshWanted) {

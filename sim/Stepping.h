@@ -9,7 +9,8 @@
 class ImplicitSurface;
 
 // One simulation step: setDensity, solveControl, computeForces, advance,
-// controlPopulation, adaptGrid. The caller discards the mesh afterwards.
+// controlPopulation, adaptGrid; then, in debug and sanitizer builds, the system's
+// invariantFault check. The caller discards the mesh afterwards.
 void stepSystem(ImplicitSurface& system, double density);
 
 // The once-per-stabilisation hand-off: releases the control particles and, when a mesh
@@ -24,10 +25,12 @@ struct FrameOutcome {
 };
 
 // One frame over `systems` (a list of ImplicitSurface), in list order: a system that is
-// not stable, or every system when a step is forced or the density changed, runs one step;
-// a stable system is handed off once until any system steps again. A stable system that
-// was handed off without a mesh is triangulated as soon as a mesh is wanted. `appliedDensity`,
-// `forceStep` and `handedOff` carry over from frame to frame.
+// not stable runs one step. A forced step (`forceStep`, which a change of the density also
+// sets) runs on the first system of the list only, stable or not: its step clears the flag,
+// so a stable system after it is handed off rather than stepped. A stable system is handed
+// off once until any system steps again. A stable system that was handed off without a
+// mesh is triangulated as soon as a mesh is wanted. `appliedDensity`, `forceStep` and
+// `handedOff` carry over from frame to frame.
 FrameOutcome runSystems(geo::QList& systems, double density, bool meshWanted,
                         double& appliedDensity, bool& forceStep, bool& handedOff);
 

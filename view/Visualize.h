@@ -3,9 +3,10 @@
 // window, the context, the message pump, the title and the buffer swap live in one
 // backend file per platform (view/win32/, view/glfw/).
 //
-// Without a rendering context (before `create`, after `kill`, or in unit tests) every GL
-// call is skipped, so the frame logic above the view runs the same with or without a
-// window; the title text is still remembered in `title`.
+// Without a rendering context (before `create`, after `kill`, or in unit tests) every call
+// that reaches GL state is skipped, so the frame logic above the view runs the same with or
+// without a window; the title text is still remembered in `title`. Only the GLU quadric is
+// made and freed regardless: until a drawing uses it, it is plain memory.
 #pragma once
 
 #include <cstdint>
@@ -97,9 +98,8 @@ public:
     };
     static DiskTurn diskTurn(const geo::Vertex& axis, const geo::Vertex& normal);
 
-    std::uint16_t colourBits = 0;  // colour and depth bits asked of the pixel format
-    std::uint16_t width = 0;       // client width after every resize
-    std::uint16_t height = 0;      // client height after every resize, never 0 after one
+    std::uint16_t width = 0;   // client width after every resize
+    std::uint16_t height = 0;  // client height after every resize, never 0 after one
     // Platform handles: HWND, HDC, HINSTANCE and HGLRC on Windows; with GLFW the window
     // is the GLFWwindow, which is also its own context, and the other two stay null.
     void* window = nullptr;

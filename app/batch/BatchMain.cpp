@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -74,7 +73,7 @@ struct Options {
     bool writeFiles = true;
     bool quiet = false;
     std::string meshFile;  // none when empty
-    std::string blobFile = "blobs.dat";
+    std::string blobFile = defaultBlobFileName;
     bool blobFileGiven = false;
 };
 
@@ -96,14 +95,6 @@ bool parseLong(const char* text, long long& value) {
     errno = 0;
     value = std::strtoll(text, &end, 10);
     return end != text && *end == '\0' && errno == 0;
-}
-
-bool hasMeshExtension(const std::string& name) {
-    const std::size_t dot = name.find_last_of('.');
-    if (dot == std::string::npos) return false;
-    std::string extension = name.substr(dot);
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension == ".obj" || extension == ".ply";
 }
 
 // Returns -1 when the options are good, else the exit status after the message.
@@ -159,7 +150,7 @@ int parseOptions(int argc, char** argv, Options& options) {
         } else if (arg == "--mesh") {
             if (!value(text)) return usageError("--mesh needs a file name");
             options.meshFile = text;
-            if (!hasMeshExtension(options.meshFile))
+            if (!isMeshFileName(options.meshFile))
                 return usageError("--mesh takes a .obj or .ply file, not '" + options.meshFile +
                                   "'");
         } else if (arg == "--no-files") {
@@ -215,7 +206,8 @@ int checkFiles(const Options& options) {
         return usageError(error);
     const std::string outputs[] = {
         options.writeFiles ? inDir(options.outDir, "floaters.dat") : std::string(),
-        options.writeFiles ? inDir(options.outDir, "blobs.dat") : std::string(), options.meshFile};
+        options.writeFiles ? inDir(options.outDir, defaultBlobFileName) : std::string(),
+        options.meshFile};
     for (const std::string& output : outputs) {
         if (output.empty() || canWriteFile(output, &error)) continue;
         std::fprintf(stderr, "dazirudo-batch: %s\n", error.c_str());
@@ -241,10 +233,7 @@ int main(int argc, char** argv) {
     VessikSpheres* system = new VessikSpheres(defaultIsoValue);
     systems.append(system);
     if (options.seeded) system->seedRandom(options.seed);
-    if (!system->readBlobFile(options.blobFile.c_str())) {
-        VessikObj* blob = system->addBlob(30.0);
-        blob->centre() = geo::Vertex(0.0, 0.0, 0.0);
-    }
+    loadBlobFile(*system, options.blobFile);
     // A model that needs more seed floaters than the ceiling ends the run at once, as
     // "ceiling", with its reason.
     system->startSampling();
@@ -284,7 +273,8 @@ int main(int argc, char** argv) {
     if (options.writeFiles) {
         std::string error, notice;
         if (!writeFloaterFile(systems, inDir(options.outDir, "floaters.dat").c_str(), &error) ||
-            !writeBlobFile(systems, inDir(options.outDir, "blobs.dat").c_str(), &error, &notice)) {
+            !writeBlobFile(systems, inDir(options.outDir, defaultBlobFileName).c_str(), &error,
+                           &notice)) {
             std::fprintf(stderr, "dazirudo-batch: %s\n", error.c_str());
             exitStatus = 1;
         }

@@ -11,12 +11,6 @@
 #include "app/Simulator.h"
 #include "model/VessikSpheres.h"
 
-#ifndef _WIN32
-#include <GLFW/glfw3.h>
-
-#include "view/glfw/GlfwKeys.h"
-#endif
-
 namespace fs = std::filesystem;
 
 TEST(CommandLine, EmptyMeansBlobsDatAndAnythingElseIsTakenWhole) {
@@ -88,7 +82,6 @@ TEST_F(FileFixture, BlobFileNotFullyReadIsKeptAsideBeforeBeingReplaced) {
     const fs::path path = write("model.dat", original);
     EXPECT_FALSE(system->readBlobFile(path.string().c_str()));
     ASSERT_TRUE(system->blobFileIncomplete);
-    app.blobFileName = path.string();
 
     ASSERT_TRUE(app.writeBlobFile(path.string().c_str()));
     EXPECT_EQ(readAll(folder / "model.dat.unread"), original);
@@ -118,7 +111,6 @@ TEST_F(FileFixture, BlobsDatThatWasNotReadIsKeptAsideWithAMessage) {
 TEST_F(FileFixture, FullyReadBlobFileIsSimplyReplaced) {
     const fs::path path = write("model.dat", "  10 0 0 0\n");
     ASSERT_TRUE(system->readBlobFile(path.string().c_str()));
-    app.blobFileName = path.string();
     system->blobs.first()->centre() = geo::Vertex(1.0, 2.0, 3.0);
 
     ASSERT_TRUE(app.writeBlobFile(path.string().c_str()));
@@ -135,7 +127,6 @@ TEST_F(FileFixture, AnIncompleteReadOfAnotherFileLeavesThatFileAlone) {
     const fs::path target = write("blobs.dat", "old\n");
     system->readBlobFile(source.string().c_str());
     ASSERT_TRUE(system->blobFileIncomplete);
-    app.blobFileName = source.string();
     ::testing::internal::CaptureStderr();
     ASSERT_TRUE(app.writeBlobFile(target.string().c_str()));
     ::testing::internal::GetCapturedStderr();
@@ -202,37 +193,3 @@ TEST_F(FileFixture, DropThatIsNoModelKeepsTheModel) {
     }
     EXPECT_FALSE(fs::exists(folder / "blobs.dat"));  // nothing was written either
 }
-
-#ifndef _WIN32
-TEST(GlfwKeys, KeysBecomeWindowsVirtualKeyCodes) {
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_ESCAPE), 0x1B);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_SPACE), 0x20);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_F), 'F');
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_O), 'O');
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_KP_0), 0x60);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_KP_2), 0x62);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_KP_6), 0x66);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_KP_9), 0x69);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_KP_DECIMAL), 0x6E);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_KP_ADD), 0x6B);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_KP_SUBTRACT), 0x6D);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_KP_DIVIDE), 0x6F);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_F4), 0x73);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_F5), 0x74);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_INSERT), 0x2D);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_DELETE), 0x2E);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_LEFT_CONTROL), 0x11);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_RIGHT_CONTROL), 0x11);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_HOME), 0x24);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_F1), 0x70);
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_EQUAL), 0xBB);  // VK_OEM_PLUS, the = and + key
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_MINUS), 0xBD);  // VK_OEM_MINUS
-    EXPECT_EQ(virtualKeyFromGlfw(GLFW_KEY_UNKNOWN), 0);
-}
-
-TEST(GlfwKeys, ScrollBecomesAWheelWordOfOneNotch) {
-    EXPECT_EQ(wheelWordFromScroll(1.0), 0x0078);   // forward: +120, below 0x8000
-    EXPECT_EQ(wheelWordFromScroll(-1.0), 0xFF88);  // backward: -120 in 16 bits
-    EXPECT_EQ(wheelWordFromScroll(0.25), 0x0078);  // a touchpad's fraction is one notch
-}
-#endif

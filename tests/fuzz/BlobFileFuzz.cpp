@@ -1,7 +1,8 @@
 // Fuzz target for the blob file. Whatever the bytes, the reader must not crash, must hold
 // exactly the lines a line-by-line parse accepts, must put no blob into the model that the
 // field cannot use, and what it read must write, read back and write again to the very
-// same text. A file it could not fully read must survive being written over.
+// same text. A file it could not fully read must survive being written over. A failed
+// CHECK is a finding in every build type: it aborts rather than asserts.
 #include <unistd.h>
 
 #include <cmath>
@@ -14,23 +15,14 @@
 #include <system_error>
 #include <vector>
 
+#include "geo/Check.h"
 #include "model/BlobFile.h"
 #include "model/VessikSpheres.h"
+#include "sim/Stepping.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// A failed check is a finding in every build type, so it aborts rather than asserts.
-void check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "BlobFileFuzz: %s\n", what);
-    std::abort();
-}
-
-bool finite(const geo::Vertex& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
 
 // Scratch names of this process, so that several runs may share the temporary folder.
 std::string scratch(const char* name) {
@@ -40,8 +32,8 @@ std::string scratch(const char* name) {
 
 void writeBytes(const std::string& path, const std::uint8_t* data, std::size_t size) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
-    check(file != nullptr, "cannot create the scratch input");
-    check(size == 0 || std::fwrite(data, 1, size, file) == size, "cannot write the scratch input");
+    CHECK(file != nullptr, "cannot create the scratch input");
+    CHECK(size == 0 || std::fwrite(data, 1, size, file) == size, "cannot write the scratch input");
     std::fclose(file);
 }
 
@@ -108,13 +100,25 @@ void checkField(VessikSpheres& system) {
         points.push_back(c - geo::Vertex(0.0, 0.0, 0.5 * r));
     }
     for (const geo::Vertex& x : points) {
-        if (!finite(x)) continue;  // a centre plus its radius may overflow; no floater goes there
-        check(std::isfinite(system.fieldValue(x)), "field value is not finite");
-        check(finite(system.fieldGradient(x)), "field gradient is not finite");
+        if (!geo::isFinite(x))
+            continue;  // a centre plus its radius may overflow; no floater goes there
+        CHECK(std::isfinite(system.fieldValue(x)), "field value is not finite");
+        CHECK(geo::isFinite(system.fieldGradient(x)), "field gradient is not finite");
         const geo::DVector dq = system.parameterGradient(x);
         for (int i = 0; i < dq.length(); ++i)
-            check(std::isfinite(dq[i]), "derivative by the centres is not finite");
+            CHECK(std::isfinite(dq[i]), "derivative by the centres is not finite");
     }
+}
+
+// A few steps and a triangulation on whatever model was read, so that the core's validators
+// (run after every step and triangulation in debug and sanitizer builds) meet hostile
+// models too. Last, as bringing the model to the working scale changes its blobs.
+void sampleBriefly(VessikSpheres& system) {
+    system.seedRandom(1);
+    system.threads = 1;
+    system.startSampling();
+    for (int step = 0; step < 3; ++step) stepSystem(system, 2.0);
+    system.triangulate();
 }
 
 }  // namespace
@@ -127,24 +131,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Every blob the reader keeps is one the field can use.
     VessikSpheres system(defaultIsoValue);
     const bool complete = system.readBlobFile(input.c_str());
-    check(complete || system.blobFileIncomplete, "a failed read must mark the file incomplete");
+    CHECK(complete || system.blobFileIncomplete, "a failed read must mark the file incomplete");
     for (VessikObj* blob = system.blobs.first(); blob; blob = system.blobs.next()) {
-        check(VessikObj::usableRadius(blob->getRadius()), "a blob with an unusable radius");
-        check(blob->pointCount() == 1, "a blob without exactly one centre");
-        check(finite(blob->centre()), "a blob centre that is not finite");
+        CHECK(VessikObj::usableRadius(blob->getRadius()), "a blob with an unusable radius");
+        CHECK(blob->pointCount() == 1, "a blob without exactly one centre");
+        CHECK(geo::isFinite(blob->centre()), "a blob centre that is not finite");
     }
 
     // The file reader holds exactly what the line parser accepts, in order. (Parsing leaves
     // the system as it is, and a system is costly to build: its grid has 32768 cells.)
     bool stopped = false;
     const std::vector<Blob> expected = expectedBlobs(system, data, size, stopped);
-    check(static_cast<int>(expected.size()) == system.blobs.count(),
+    CHECK(static_cast<int>(expected.size()) == system.blobs.count(),
           "the reader and the line parser disagree on the blob count");
-    check(complete == !stopped, "the reader's result disagrees with the line parser");
+    CHECK(complete == !stopped, "the reader's result disagrees with the line parser");
     for (std::size_t i = 0; i < expected.size(); ++i) {
         VessikObj* blob = system.blobs.at(static_cast<int>(i));
-        check(blob->getRadius() == expected[i].radius, "a radius differs from the parsed one");
-        check(blob->centre() == expected[i].centre, "a centre differs from the parsed one");
+        CHECK(blob->getRadius() == expected[i].radius, "a radius differs from the parsed one");
+        CHECK(blob->centre() == expected[i].centre, "a centre differs from the parsed one");
     }
 
     // The whole input as one line: whatever the parser accepts is usable.
@@ -153,9 +157,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         double radius = 0.0;
         std::vector<geo::Vertex> points;
         if (system.parseBlobLine(line.c_str(), radius, points)) {
-            check(VessikObj::usableRadius(radius), "the parser accepted an unusable radius");
+            CHECK(VessikObj::usableRadius(radius), "the parser accepted an unusable radius");
             for (const geo::Vertex& p : points)
-                check(finite(p), "the parser accepted a non-finite point");
+                CHECK(geo::isFinite(p), "the parser accepted a non-finite point");
         }
     }
 
@@ -165,22 +169,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     geo::QList systems;
     systems.append(&system);
     std::string error;
-    check(writeBlobFile(systems, output.c_str(), &error), "writing the model failed");
+    CHECK(writeBlobFile(systems, output.c_str(), &error), "writing the model failed");
     const std::string text = textOf(system);
     VessikSpheres back(defaultIsoValue);
-    check(back.readBlobFile(output.c_str()), "the written file does not read back");
-    check(!back.blobFileIncomplete, "the written file reads back incompletely");
-    check(back.blobs.count() == system.blobs.count(), "the blob count changed on the way back");
-    check(textOf(back) == text, "write, read, write is not stable");
+    CHECK(back.readBlobFile(output.c_str()), "the written file does not read back");
+    CHECK(!back.blobFileIncomplete, "the written file reads back incompletely");
+    CHECK(back.blobs.count() == system.blobs.count(), "the blob count changed on the way back");
+    CHECK(textOf(back) == text, "write, read, write is not stable");
 
     // Written over, a file the model does not fully hold is kept aside first, byte for byte.
     if (system.blobFileIncomplete) {
-        check(writeBlobFile(systems, input.c_str(), &error), "writing over the input failed");
+        CHECK(writeBlobFile(systems, input.c_str(), &error), "writing over the input failed");
         const std::string aside = input + ".unread";
-        check(readBytes(aside) == std::string(reinterpret_cast<const char*>(data), size),
+        CHECK(readBytes(aside) == std::string(reinterpret_cast<const char*>(data), size),
               "the incompletely read file was not kept aside intact");
         std::remove(aside.c_str());
     }
+
+    // Few blobs, so that a large input does not slow the fuzzer down.
+    if (system.blobs.count() > 0 && system.blobs.count() <= 16) sampleBriefly(system);
 
     std::remove(input.c_str());
     std::remove(output.c_str());

@@ -95,9 +95,8 @@ void expectMended(Reconstruct& mesh) {
     EXPECT_EQ(q.nonmanifoldVertices, 0);
     EXPECT_EQ(q.orientationErrors, 0);
     EXPECT_GE(q.minAngleDeg, MeshRepair::minAngleDeg);
-    EXPECT_EQ(meshtest::duplicateFaces(mesh), 0);
     // The records describe the mended faces: twins agree, and a closed mesh closes every fan.
-    EXPECT_EQ(meshtest::recordFault(mesh), "");
+    EXPECT_EQ(mesh.consistencyFault(), "");
     for (ReconNode* n = mesh.firstNode(); n; n = mesh.nextNode()) {
         if (n->edgeCount() > 0) {
             EXPECT_TRUE(n->isClosed());

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "mesh/MeshTestSupport.h"
 #include "mesh/Reconstruct.h"
 #include "sim/Particle.h"
@@ -267,7 +269,7 @@ TEST(ReconstructGeometry, AddTriangleWindsAlongMeanNormalAndQueuesNewSides) {
     EXPECT_EQ(t->normal1, down);
     EXPECT_EQ(mesh.triangleNodes()[0], (std::array<int, 3>{0, 2, 1}));
     // All six records used once; the two new sides queued, a -> c first.
-    EXPECT_EQ(meshtest::recordFault(mesh), "");
+    EXPECT_EQ(mesh.consistencyFault(), "");
     EXPECT_EQ(a->findEdge(b)->uses, 1);
     EXPECT_EQ(mesh.popEdge(), a->findEdge(c));
     EXPECT_EQ(mesh.popEdge(), b->findEdge(c));
@@ -337,7 +339,7 @@ TEST_P(BothSearches, SquareGivesTwoCounterClockwiseTriangles) {
     }
     EXPECT_EQ(mesh.nodeAt(0)->findEdge(mesh.nodeAt(2))->uses, 2);
     EXPECT_EQ(mesh.nodeAt(0)->findEdge(mesh.nodeAt(1))->uses, 1);
-    EXPECT_EQ(meshtest::recordFault(mesh), "");
+    EXPECT_EQ(mesh.consistencyFault(), "");
 }
 
 // Nodes 0 and 1 coincide. The seed has no area test and takes both (1 is at distance 0).
@@ -354,8 +356,8 @@ TEST_P(BothSearches, CoincidentNodesShareOnlySeedAndHoleTriangles) {
     mesh.triangulate();
     const std::vector<std::array<int, 3>> expected = {{0, 1, 2}, {0, 2, 3}, {1, 2, 3}, {0, 1, 3}};
     EXPECT_EQ(mesh.triangleNodes(), expected);
-    EXPECT_EQ(meshtest::duplicateFaces(mesh), 0);
-    EXPECT_EQ(meshtest::mostTrianglesOnAnEdge(mesh), 2);
+    // No face twice, no side with more than two; with every fan closed, each has two.
+    EXPECT_EQ(mesh.consistencyFault(), "");
     for (ReconNode* n = mesh.firstNode(); n; n = mesh.nextNode()) EXPECT_TRUE(n->isClosed());
 }
 
@@ -423,7 +425,7 @@ TEST(ReconstructSearch, ApexOfTheEdgeIsNeverTheClosingNode) {
     EXPECT_EQ(mesh.apexFromNeighbours(a->findEdge(b), &closing), q);
     EXPECT_EQ(closing, x);  // the real hole
     mesh.addTriangle(a, b, closing);
-    EXPECT_EQ(meshtest::duplicateFaces(mesh), 0);
+    EXPECT_EQ(mesh.consistencyFault(), "");  // no face laid twice
 }
 
 // As above, but x cannot join any more (a-x already borders two triangles): there is then
@@ -459,9 +461,7 @@ TEST_P(BothSearches, SecondRunOnTheSameNodesFindsNoSeed) {
 TEST_P(BothSearches, SphereSampleIsClosedWithoutDuplicateFaces) {
     meshtest::addFibonacciSphere(mesh, 3000, 30.0);
     mesh.triangulate();
-    EXPECT_EQ(meshtest::duplicateFaces(mesh), 0);
-    EXPECT_LE(meshtest::mostTrianglesOnAnEdge(mesh), 2);
-    EXPECT_EQ(meshtest::recordFault(mesh), "");
+    EXPECT_EQ(mesh.consistencyFault(), "");
     // A closed mesh of genus 0 on V vertices has 2V - 4 triangles (Euler).
     EXPECT_EQ(mesh.triangleCount(), 2 * 3000 - 4);
     // Counter-clockwise seen from outside: every stored winding agrees with the normals.
@@ -491,4 +491,38 @@ TEST(TriangleRevision, EveryChangeOfAnyMeshIsANewOne) {
     second.triangulate();
     EXPECT_TRUE(seen.insert(second.triangleRevision()).second);
     EXPECT_NE(second.triangleRevision(), meshed);  // the same triangles, another mesh
+}
+
+// The validator run after every triangulation in debug and sanitizer builds must see each
+// kind of disagreement between the records and the faces.
+TEST(ReconstructConsistency, TheValidatorSeesRecordsThatDisagreeWithTheFaces) {
+    struct Case {
+        const char* name;
+        void (*spoil)(Reconstruct&);
+        const char* fault;  // the start of what the validator says
+    } cases[] = {
+        {"sound", [](Reconstruct&) {}, ""},
+        {"a use too few", [](Reconstruct& m) { m.nodeAt(0)->firstEdge()->uses = 1; },
+         "the record 0->"},
+        {"a record without a face",
+         [](Reconstruct& m) {
+             // Two nodes far from each other and from the sphere share no face.
+             ReconNode* a = m.addNode(geo::Vertex(500, 0, 0), up);
+             ReconNode* b = m.addNode(geo::Vertex(600, 0, 0), up);
+             a->markEdge(b);
+             b->markEdge(a);
+         },
+         "the record 50->51 is the side of no face"},
+        {"a missing twin", [](Reconstruct& m) { m.nodeAt(7)->clearEdges(); }, "the record "},
+    };
+    for (const Case& c : cases) {
+        Reconstruct mesh;
+        meshtest::addFibonacciSphere(mesh, 50, 10.0);
+        mesh.triangulate();
+        ASSERT_EQ(mesh.consistencyFault(), "");
+        c.spoil(mesh);
+        const std::string fault = mesh.consistencyFault();
+        EXPECT_EQ(fault.rfind(c.fault, 0), 0u) << c.name << ": " << fault;
+        EXPECT_EQ(fault.empty(), *c.fault == '\0') << c.name;
+    }
 }

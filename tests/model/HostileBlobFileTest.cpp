@@ -34,17 +34,13 @@ std::string textOf(ImplicitSurface& system) {
     return blobFileText(systems);
 }
 
-bool finite(const geo::Vertex& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
-
 // What every read must leave, whatever the input: blobs the field can use, and a model
 // that writes, reads back completely and writes again to the same text.
 void expectUsableModelThatRoundTrips(VessikSpheres& system, const TempFolder& temp) {
     for (int i = 0; i < system.blobs.count(); ++i) {
         VessikObj* blob = system.blobs.at(i);
         EXPECT_TRUE(VessikObj::usableRadius(blob->getRadius())) << "blob " << i;
-        EXPECT_TRUE(finite(blob->centre())) << "blob " << i;
+        EXPECT_TRUE(geo::isFinite(blob->centre())) << "blob " << i;
     }
     geo::QList systems;
     systems.append(&system);
@@ -196,7 +192,7 @@ TEST(HostileBlobFile, FieldStaysFiniteForCentresFarApart) {
     EXPECT_EQ(system.fieldValue(atFirst), defaultIsoValue - 1.0);  // only the first counts
     const geo::Vertex g = system.fieldGradient(atFirst);
     EXPECT_EQ(g, geo::Vertex(0, 0, 0));  // at a lone centre the gradient is zero
-    EXPECT_TRUE(finite(system.fieldGradient({-1e308, 5, 0})));
+    EXPECT_TRUE(geo::isFinite(system.fieldGradient({-1e308, 5, 0})));
     const geo::DVector dq = system.parameterGradient({-1e308, 5, 0});
     ASSERT_EQ(dq.length(), 6);
     for (int i = 0; i < 6; ++i) EXPECT_TRUE(std::isfinite(dq[i])) << i;

@@ -1,6 +1,22 @@
 // The GLFW window backend (Linux and other non-Windows systems): window, context, event
-// pump, title and buffer swap. Events become the same Simulator calls, with the same
-// Windows virtual-key codes, as the Win32 window procedure makes.
+// pump, title and buffer swap. Each callback hands its event to handleGlfwEvent, which
+// makes the same Simulator calls, with the same Windows virtual-key codes, as the Win32
+// window procedure makes.
+//
+// How it differs from the Win32 backend (view/win32/Win32Backend.cpp):
+// - keys arrive as GLFW key codes and are turned into virtual-key codes; a held key repeats
+//   as GLFW_REPEAT, not as further key-downs;
+// - there is no mouse capture: X11 reports a drag that leaves the window, and those outside
+//   positions are dropped; a release outside arrives anyway, so a lost capture needs nothing;
+// - a scroll event is one wheel notch of 120 whatever its offset;
+// - minimising comes as the iconify callback rather than WM_ACTIVATE's minimised word, and a
+//   close as glfwWindowShouldClose rather than WM_CLOSE posting WM_QUIT;
+// - the size handed to resize is the drawable's in pixels, not the client area's;
+// - a pump takes every waiting event at once, and waitMessage handles the event it waited
+//   for (Win32 takes one message per pump and leaves it waiting);
+// - the platform must be opened (glfwInit, which fails without a display);
+// - no veto of the screen saver, and errors are lines on standard error, not message boxes;
+// - only the depth bits are asked of the pixel format.
 #include <GLFW/glfw3.h>
 
 #include <cstdio>
@@ -8,7 +24,7 @@
 #include "app/Simulator.h"
 #include "view/GL.h"
 #include "view/Visualize.h"
-#include "view/glfw/GlfwKeys.h"
+#include "view/glfw/GlfwEvents.h"
 
 namespace {
 
@@ -26,71 +42,110 @@ void reportError(int code, const char* description) {
     std::fprintf(stderr, "dazirudo: GLFW error 0x%x: %s\n", code, description);
 }
 
-// The callbacks reach the one application through its program-wide pointer, as the
-// Win32 window procedure does.
-void onKey(GLFWwindow*, int key, int, int action, int) {
+// Every callback counts its event and hands it to handleGlfwEvent; the application is
+// reached through its program-wide pointer, as the Win32 window procedure reaches it.
+void dispatch(const GlfwEvent& event) {
     ++eventsHandled;
-    const std::uint16_t code = virtualKeyFromGlfw(key);
-    if (application == nullptr || code == 0) return;
-    // A press and every auto-repeat set the key (each acts once per idle pass); a release
-    // clears it.
-    application->setKeyState(code, action != GLFW_RELEASE);
+    if (application != nullptr) handleGlfwEvent(*application, event);
+}
+
+// A key or a mouse button, pressed, repeated or released.
+void dispatchPress(GlfwEvent::Type type, int code, int action) {
+    GlfwEvent event{type};
+    event.code = code;
+    event.action = action;
+    dispatch(event);
+}
+
+void onKey(GLFWwindow*, int key, int, int action, int) {
+    dispatchPress(GlfwEvent::Key, key, action);
 }
 
 void onIconify(GLFWwindow*, int iconified) {
-    ++eventsHandled;
-    if (application != nullptr) application->setActive(iconified == GLFW_FALSE);
+    GlfwEvent event{GlfwEvent::Iconify};
+    event.iconified = iconified != GLFW_FALSE;
+    dispatch(event);
 }
 
 void onFramebufferSize(GLFWwindow*, int width, int height) {
-    ++eventsHandled;
-    if (application != nullptr) {
-        application->view->resize(static_cast<std::uint16_t>(width),
-                                  static_cast<std::uint16_t>(height));
-    }
+    GlfwEvent event{GlfwEvent::FramebufferSize};
+    event.width = width;
+    event.height = height;
+    dispatch(event);
 }
 
 void onCursor(GLFWwindow* window, double x, double y) {
-    ++eventsHandled;
-    if (application == nullptr) return;
-    int width = 0;
-    int height = 0;
-    glfwGetWindowSize(window, &width, &height);
-    // Windows reports moves only over the client area when the mouse is not captured;
-    // X11 keeps reporting during a drag outside, with negative or too large positions.
-    if (x < 0.0 || y < 0.0 || x >= width || y >= height) return;
-    application->mouseMove(static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y));
+    GlfwEvent event{GlfwEvent::CursorPos};
+    event.x = x;
+    event.y = y;
+    glfwGetWindowSize(window, &event.width, &event.height);
+    dispatch(event);
 }
 
 void onButton(GLFWwindow*, int button, int action, int) {
-    ++eventsHandled;
-    if (application == nullptr) return;
-    int index = -1;
-    if (button == GLFW_MOUSE_BUTTON_LEFT) index = 0;
-    if (button == GLFW_MOUSE_BUTTON_RIGHT) index = 1;
-    if (index >= 0) application->mouseButton(index, action == GLFW_PRESS);
+    dispatchPress(GlfwEvent::MouseButton, button, action);
 }
 
-void onScroll(GLFWwindow*, double, double yOffset) {
-    ++eventsHandled;
-    if (application != nullptr && yOffset != 0.0) {
-        application->mouseWheel(wheelWordFromScroll(yOffset));
-    }
+void onScroll(GLFWwindow*, double xOffset, double yOffset) {
+    GlfwEvent event{GlfwEvent::Scroll};
+    event.x = xOffset;
+    event.y = yOffset;
+    dispatch(event);
 }
 
 // A part of the window was uncovered: the next frame draws it again.
 void onRefresh(GLFWwindow*) {
-    ++eventsHandled;
+    dispatch(GlfwEvent{GlfwEvent::Refresh});
 }
 
 // Files dropped on the window: the first is opened as the new model.
 void onDrop(GLFWwindow*, int count, const char** paths) {
-    ++eventsHandled;
-    if (application != nullptr && count > 0 && paths[0] != nullptr)
-        application->dropFile(paths[0], count);
+    GlfwEvent event{GlfwEvent::Drop};
+    event.count = count;
+    event.paths = paths;
+    dispatch(event);
 }
 
 }  // namespace
+
+void handleGlfwEvent(Simulator& app, const GlfwEvent& event) {
+    switch (event.type) {
+        case GlfwEvent::Key: {
+            const std::uint16_t code = virtualKeyFromGlfw(event.code);
+            if (code != 0) app.setKeyState(code, event.action != GLFW_RELEASE);
+            break;
+        }
+        case GlfwEvent::Iconify:
+            app.setActive(!event.iconified);
+            break;
+        case GlfwEvent::FramebufferSize:
+            app.view->resize(static_cast<std::uint16_t>(event.width),
+                             static_cast<std::uint16_t>(event.height));
+            break;
+        case GlfwEvent::CursorPos:
+            // Windows reports moves only over the client area when the mouse is not captured;
+            // X11 keeps reporting during a drag outside, with negative or too large positions.
+            if (event.x < 0.0 || event.y < 0.0 || event.x >= event.width ||
+                event.y >= event.height)
+                break;
+            app.mouseMove(static_cast<std::uint16_t>(event.x), static_cast<std::uint16_t>(event.y));
+            break;
+        case GlfwEvent::MouseButton:
+            if (event.code == GLFW_MOUSE_BUTTON_LEFT || event.code == GLFW_MOUSE_BUTTON_RIGHT)
+                app.mouseButton(event.code == GLFW_MOUSE_BUTTON_LEFT ? 0 : 1,
+                                event.action == GLFW_PRESS);
+            break;
+        case GlfwEvent::Scroll:
+            if (event.y != 0.0) app.mouseWheel(wheelWordFromScroll(event.y));
+            break;
+        case GlfwEvent::Refresh:
+            break;
+        case GlfwEvent::Drop:
+            if (event.count > 0 && event.paths != nullptr && event.paths[0] != nullptr)
+                app.dropFile(event.paths[0], event.count);
+            break;
+    }
+}
 
 std::uint16_t virtualKeyFromGlfw(int key) {
     if (key >= GLFW_KEY_A && key <= GLFW_KEY_Z) return static_cast<std::uint16_t>(key);
@@ -162,7 +217,6 @@ void Visualize::showMessage(const char* text, const char* caption, unsigned) {
 bool Visualize::create(std::uint16_t newWidth, std::uint16_t newHeight, std::uint16_t bits) {
     width = newWidth;
     height = newHeight;
-    colourBits = bits;
     // A legacy (compatibility) context: the drawing is OpenGL 1.x immediate mode.
     glfwDefaultWindowHints();
     glfwWindowHint(GLFW_DOUBLEBUFFER, GLFW_TRUE);

@@ -1,5 +1,22 @@
 // The Win32 + WGL window backend: the window class "OpenGL" and its window procedure, the
-// device and rendering contexts, the message pump, the title and the buffer swap.
+// device and rendering contexts, the message pump, the title and the buffer swap. The
+// procedure hands each message to handleWindowMessage (WindowMessages.h) and carries out
+// its capture decision.
+//
+// How it differs from the GLFW backend (view/glfw/GlfwBackend.cpp):
+// - keys arrive as virtual-key codes already; a held key repeats as further WM_KEYDOWNs;
+// - a pressed button captures the mouse, so moves outside the window are seen (and dropped)
+//   and the release outside arrives; losing the capture to another window releases the
+//   buttons;
+// - the wheel word is passed on as Windows gives it;
+// - minimising comes as WM_ACTIVATE's minimised word, and a close as WM_CLOSE, which posts
+//   WM_QUIT for the pump;
+// - the size handed to resize is the client area's;
+// - a pump takes one message, and waitMessage only waits, leaving the message for the pump;
+// - there is no platform to open;
+// - the screen saver and monitor power-down are refused while the program runs, and errors
+//   are message boxes;
+// - colour and depth bits are both asked of the pixel format.
 #include <string>
 
 #include "app/Simulator.h"
@@ -133,7 +150,6 @@ void Visualize::showMessage(const char* text, const char* caption, unsigned icon
 bool Visualize::create(std::uint16_t newWidth, std::uint16_t newHeight, std::uint16_t bits) {
     width = newWidth;
     height = newHeight;
-    colourBits = bits;
     instance = GetModuleHandleA(nullptr);
 
     WNDCLASSA windowClass = {};
