@@ -87,6 +87,10 @@ bool ImplicitSurface::isStable() {
     const int n = particles.size();
     if (n < 6 * blobs.count()) return false;
     if (n == 0) return false;  // an empty model with no floaters has no stable share
+    // A step in which floaters split or died is no verdict: early on, a thin population
+    // spreading from its seeds can pass the per-floater test for one step in clusters,
+    // at a small fraction of the requested density.
+    if (populationChanged) return false;
     return static_cast<double>(stableCount) / n >= stableFraction;
 }
 

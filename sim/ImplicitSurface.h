@@ -150,6 +150,7 @@ public:
     double deathRadiusFactor = 0.7;      // delta: death radius threshold, fraction of sigma hat
     double neighbourRadiusFactor = 2.0;  // neighbours are queried within this times sigma
     double stableFraction = 0.9;         // share of stable floaters for a stable system
+    bool populationChanged = false;      // the last population control split or removed floaters
     double stableRateFactor = 0.5;       // per-floater stability bound on the radius rate
     double lengthScale;                  // L: bounding-box diagonal / lengthDivisor
     double desiredRadius = 0.0;          // sigma hat, from setDensity

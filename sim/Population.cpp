@@ -68,6 +68,8 @@ void ImplicitSurface::fission(Particle* floater) {
 }
 
 void ImplicitSurface::controlPopulation() {
+    const int before = particles.size();
+    int splits = 0;
     // Removal and death, in list order. Survivors keep their order; the list is compacted
     // in one pass rather than by a linear search per removed floater. The field value is
     // the one advance took at each floater's new position.
@@ -104,5 +106,7 @@ void ImplicitSurface::controlPopulation() {
             break;
         }
         fission(p);
+        ++splits;
     }
+    populationChanged = splits > 0 || particles.size() != before;
 }

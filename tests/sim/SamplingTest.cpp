@@ -117,3 +117,24 @@ TEST(SampleOutcome, DiedOutAndCeilingAreRecognisedAndExplained) {
     EXPECT_NE(outcomeMessage(SampleOutcome::DiedOut, system, 2.0, 0).find("died out"),
               std::string::npos);
 }
+
+// On these seeds the radius-30 sphere once passed the stable test at step 18 with about 40
+// floaters in six clusters round its seed points, still splitting: a step in which the
+// population changes is no verdict, and the sample reaches the density asked for.
+TEST(StableVerdict, ThinSpreadingPopulationIsNotHandedOff) {
+    for (int seed : {85, 149}) {
+        geo::QList systems;
+        VessikSpheres* system = new VessikSpheres(defaultIsoValue);
+        systems.append(system);
+        system->addBlob(30.0);
+        system->seedRandom(seed);
+        system->startSampling();
+        double applied = 2.0;
+        bool force = false, handedOff = false;
+        for (int i = 0; i < 3000 && !handedOff; ++i)
+            runSystems(systems, 2.0, false, applied, force, handedOff);
+        EXPECT_TRUE(handedOff) << seed;
+        EXPECT_NEAR(system->particles.size(), 780, 40) << seed;
+        delete system;
+    }
+}
