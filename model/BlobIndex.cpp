@@ -258,10 +258,15 @@ namespace {
 
 // The blobs as the kernels read them: centre coordinates and squared radius, by index.
 struct Blobs {
-    const double* x;
-    const double* y;
-    const double* z;
-    const double* radiusSquared;
+    const double* __restrict x;
+    const double* __restrict y;
+    const double* __restrict z;
+    const double* __restrict radiusSquared;
+
+    // The offset of p from blob i's centre.
+    geo::Vertex offset(int i, const geo::Vertex& p) const {
+        return {p.x - x[i], p.y - y[i], p.z - z[i]};
+    }
 };
 
 // Candidates of a block that count, and their terms. The arrays reach past a block by a
@@ -281,39 +286,28 @@ struct BlobBlock {
 int wholeVectors(int m) { return (m + vectorWidth - 1) / vectorWidth * vectorWidth; }
 
 DAZIRUDO_VECTOR_CLONES
-void blobExponents(const int* __restrict indices, int m, const Blobs& blobs, const geo::Vertex& x,
+void blobExponents(const int* __restrict indices, int m, const Blobs blobs, const geo::Vertex x,
                    double* __restrict exponent) {
-    const double* __restrict cx = blobs.x;
-    const double* __restrict cy = blobs.y;
-    const double* __restrict cz = blobs.z;
-    const double* __restrict r2 = blobs.radiusSquared;
-    const double px = x.x, py = x.y, pz = x.z;
     const int n = wholeVectors(m);
     for (int k = 0; k < n; ++k) {
         const int i = indices[k];
-        const double dx = px - cx[i], dy = py - cy[i], dz = pz - cz[i];
-        exponent[k] = -(dx * dx + dy * dy + dz * dz) / r2[i];
+        exponent[k] = -blobs.offset(i, x).squaredLength() / blobs.radiusSquared[i];
     }
 }
 
 DAZIRUDO_VECTOR_CLONES
 void blobTerms(int m, const int* __restrict kept, const double* __restrict exponent,
-               const Blobs& blobs, const geo::Vertex& x, double* __restrict f,
+               const Blobs blobs, const geo::Vertex x, double* __restrict f,
                double* __restrict gx, double* __restrict gy, double* __restrict gz) {
-    const double* __restrict cx = blobs.x;
-    const double* __restrict cy = blobs.y;
-    const double* __restrict cz = blobs.z;
-    const double* __restrict r2 = blobs.radiusSquared;
-    const double px = x.x, py = x.y, pz = x.z;
     const int n = wholeVectors(m);
     for (int k = 0; k < n; ++k) {
         const int i = kept[k];
         const double fk = vexp::exp(exponent[k]);
-        const double w = fk / r2[i];
+        const geo::Vertex term = blobs.offset(i, x) * (fk / blobs.radiusSquared[i]);
         f[k] = fk;
-        gx[k] = (px - cx[i]) * w;
-        gy[k] = (py - cy[i]) * w;
-        gz[k] = (pz - cz[i]) * w;
+        gx[k] = term.x;
+        gy[k] = term.y;
+        gz[k] = term.z;
     }
 }
 
