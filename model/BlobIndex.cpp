@@ -357,23 +357,8 @@ double BlobIndex::contribution(const geo::Vertex& x, int blob) const {
     return a < -cutoff ? 0.0 : vexp::exp(a);
 }
 
-void BlobIndex::blobGradients(const geo::Vertex& x, geo::DVector& out) const {
-    forCandidates(x, [&](const int* indices, int m) {
-        for (int k = 0; k < m; ++k) {
-            const int i = indices[k];
-            const double f = contribution(x, i);
-            if (f == 0.0) continue;
-            const double s = f * -2.0 / radiusSquared[i];
-            out[3 * i] = (x.x - centreX[i]) * s;
-            out[3 * i + 1] = (x.y - centreY[i]) * s;
-            out[3 * i + 2] = (x.z - centreZ[i]) * s;
-        }
-    });
-}
-
-double BlobIndex::blobGradientsDot(const geo::Vertex& x, const geo::DVector& v) const {
-    double total = 0.0;
-    const int length = v.length();
+template <typename Visit>
+void BlobIndex::forBlobGradients(const geo::Vertex& x, Visit visit) const {
     forCandidates(x, [&](const int* indices, int m) {
         for (int k = 0; k < m; ++k) {
             const int i = indices[k];
@@ -382,8 +367,22 @@ double BlobIndex::blobGradientsDot(const geo::Vertex& x, const geo::DVector& v) 
             const double s = f * -2.0 / radiusSquared[i];
             const double g[3] = {(x.x - centreX[i]) * s, (x.y - centreY[i]) * s,
                                  (x.z - centreZ[i]) * s};
-            for (int a = 0; a < 3 && 3 * i + a < length; ++a) total += g[a] * v[3 * i + a];
+            visit(i, g);
         }
+    });
+}
+
+void BlobIndex::blobGradients(const geo::Vertex& x, geo::DVector& out) const {
+    forBlobGradients(x, [&out](int i, const double g[3]) {
+        for (int a = 0; a < 3; ++a) out[3 * i + a] = g[a];
+    });
+}
+
+double BlobIndex::blobGradientsDot(const geo::Vertex& x, const geo::DVector& v) const {
+    double total = 0.0;
+    const int length = v.length();
+    forBlobGradients(x, [&](int i, const double g[3]) {
+        for (int a = 0; a < 3 && 3 * i + a < length; ++a) total += g[a] * v[3 * i + a];
     });
     return total;
 }

@@ -57,6 +57,9 @@ private:
     // blocks of at most `block` indices.
     template <typename Visit>
     void forCandidates(const geo::Vertex& x, Visit visit) const;
+    // Hands each blob that counts at x to visit(i, g) with its dF/dc_i in g[0..2].
+    template <typename Visit>
+    void forBlobGradients(const geo::Vertex& x, Visit visit) const;
     void buildCells(const std::vector<double>& reach);
     int findCell(std::uint64_t key) const;
 
