@@ -228,6 +228,21 @@ void meshTriangles(const std::vector<const geo::Triangle*>& triangles, int begin
     }
 }
 
+// Position and normal arrays on for as long as it lives; the rest of the drawing uses
+// glBegin/glEnd and wants them off.
+struct PositionAndNormalArrays {
+    PositionAndNormalArrays() {
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glEnableClientState(GL_NORMAL_ARRAY);
+    }
+    ~PositionAndNormalArrays() {
+        glDisableClientState(GL_NORMAL_ARRAY);
+        glDisableClientState(GL_VERTEX_ARRAY);
+    }
+    PositionAndNormalArrays(const PositionAndNormalArrays&) = delete;
+    PositionAndNormalArrays& operator=(const PositionAndNormalArrays&) = delete;
+};
+
 // Triangles per display list of a mesh: few enough lists to call, and a progressive view
 // draws at most this many triangles one call at a time.
 constexpr int meshBlock = 4096;
@@ -297,19 +312,19 @@ void Visualize::drawDisks() {
     if (!hasContext() || disks.diskCount() == 0) return;
     applyCamera();
     glColor3f(1.0f, 1.0f, 1.0f);
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glEnableClientState(GL_NORMAL_ARRAY);
-    // In calls of disksPerDraw disks, in order: the arrays start at each call's first disk.
-    for (int first = 0; first < disks.diskCount(); first += DiskArrays::disksPerDraw) {
-        const std::size_t offset = static_cast<std::size_t>(first) * 3 * DiskArrays::cornersPerDisk;
-        const int count = std::min(DiskArrays::disksPerDraw, disks.diskCount() - first);
-        glVertexPointer(3, GL_FLOAT, 0, disks.positions.data() + offset);
-        glNormalPointer(GL_FLOAT, 0, disks.normals.data() + offset);
-        glDrawElements(GL_TRIANGLES, count * DiskArrays::indicesPerDisk, GL_UNSIGNED_SHORT,
-                       disks.indices.data());
+    {
+        PositionAndNormalArrays arrays;
+        // In calls of disksPerDraw disks, in order: the arrays start at each call's first disk.
+        for (int first = 0; first < disks.diskCount(); first += DiskArrays::disksPerDraw) {
+            const std::size_t offset =
+                static_cast<std::size_t>(first) * 3 * DiskArrays::cornersPerDisk;
+            const int count = std::min(DiskArrays::disksPerDraw, disks.diskCount() - first);
+            glVertexPointer(3, GL_FLOAT, 0, disks.positions.data() + offset);
+            glNormalPointer(GL_FLOAT, 0, disks.normals.data() + offset);
+            glDrawElements(GL_TRIANGLES, count * DiskArrays::indicesPerDisk, GL_UNSIGNED_SHORT,
+                           disks.indices.data());
+        }
     }
-    glDisableClientState(GL_NORMAL_ARRAY);
-    glDisableClientState(GL_VERTEX_ARRAY);
     // The current normal is undefined after an array draw; gluDisk left it at the disk's
     // own axis.
     glNormal3f(0.0f, 0.0f, 1.0f);
@@ -319,13 +334,12 @@ void Visualize::drawNormals() {
     if (!hasContext() || normalLines.lineCount() == 0) return;
     applyCamera();
     glColor3d(0.2, 0.8, 0.8);
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glEnableClientState(GL_NORMAL_ARRAY);
-    glVertexPointer(3, GL_DOUBLE, 0, normalLines.positions.data());
-    glNormalPointer(GL_FLOAT, 0, normalLines.normals.data());
-    glDrawArrays(GL_LINES, 0, 2 * normalLines.lineCount());
-    glDisableClientState(GL_NORMAL_ARRAY);
-    glDisableClientState(GL_VERTEX_ARRAY);
+    {
+        PositionAndNormalArrays arrays;
+        glVertexPointer(3, GL_DOUBLE, 0, normalLines.positions.data());
+        glNormalPointer(GL_FLOAT, 0, normalLines.normals.data());
+        glDrawArrays(GL_LINES, 0, 2 * normalLines.lineCount());
+    }
     // As drawNormal leaves it: the last line's normal.
     glNormal3fv(normalLines.normals.data() + normalLines.normals.size() - 3);
 }
