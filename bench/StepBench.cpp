@@ -81,17 +81,8 @@ constexpr int maxStepsLastLevel = 3000;
 enum class Model { Sphere, Figure, Rings, Shell };
 
 const char* nameOf(Model model) {
-    switch (model) {
-        case Model::Sphere:
-            return "sphere";
-        case Model::Figure:
-            return "figure";
-        case Model::Rings:
-            return "rings";
-        case Model::Shell:
-            return "shell";
-    }
-    return "";
+    static const char* const names[] = {"sphere", "figure", "rings", "shell"};
+    return names[static_cast<int>(model)];
 }
 
 struct Sample {
