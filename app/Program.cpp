@@ -52,8 +52,15 @@ bool openDroppedFile(Simulator& app) {
     }
     // Read before the current model's files are written, so that a dropped blobs.dat is
     // opened as it was dropped, not as the write leaves it.
+    // Read without the start-up's fallback: a file that stops at a bad line would give the
+    // blobs before it plus the default blob, a model that is neither the old nor the new;
+    // one with lines of numbers that are no blob would lose those lines.
     std::unique_ptr<ImplicitSurface> fresh = std::make_unique<VessikSpheres>(defaultIsoValue);
-    loadBlobFile(*fresh, name);
+    if (!fresh->readBlobFile(name.c_str()) || fresh->blobFileIncomplete) {
+        std::fprintf(stderr, "dazirudo: %s cannot be read whole; the model stays as it is\n",
+                     name.c_str());
+        return false;
+    }
     if (fresh->blobs.count() == 0) {
         std::fprintf(stderr, "dazirudo: %s holds no blob; the model stays as it is\n",
                      name.c_str());

@@ -173,13 +173,17 @@ TEST_F(FileFixture, DroppedFileReplacesTheModelOnceTheCurrentOneIsWritten) {
               0u);
 }
 
-// A drop is a deliberate choice: a file that cannot be read, or holds no blob (a picture
-// dropped by mistake), leaves the model as it is instead of giving the default blob.
+// A drop is a deliberate choice: a file that cannot be read, or read whole, or holds no
+// blob (a picture dropped by mistake), leaves the model as it is instead of giving the
+// default blob.
 TEST_F(FileFixture, DropThatIsNoModelKeepsTheModel) {
     system->addBlob(40.0);
     const fs::path picture = write("picture.png", "\x89PNG\r\n\x1a\n binary\n");
+    const fs::path twoPoints = write("two.dat", "  10.0  1.0  2.0  3.0\n  10.0  1 2 3  4 5 6\n");
+    const fs::path noBlob = write("nob.dat", "  10.0  1.0  2.0  3.0\n  10.0  1.0  2.0\n");
     fs::create_directories(folder / "a folder");
-    const fs::path drops[] = {folder / "missing.dat", folder / "a folder", picture};
+    const fs::path drops[] = {folder / "missing.dat", folder / "a folder", picture, twoPoints,
+                              noBlob};
     InFolder in(folder);
     for (const fs::path& drop : drops) {
         app.dropFile(drop.string());
