@@ -94,6 +94,11 @@ void ImplicitSurface::controlPopulation() {
         return !remove;
     });
 
+    // The ceiling holds the sample back only while the population is at it: once a
+    // coarser density has thinned it out, it no longer explains a sample that is not
+    // stable.
+    if (particles.size() < maxFloaters) floaterCeilingReached = false;
+
     // Fission over the floaters that survived; the halves it appends are not visited.
     std::vector<Particle*> survivors;
     survivors.reserve(static_cast<std::size_t>(particles.size()));
