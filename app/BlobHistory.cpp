@@ -16,8 +16,7 @@ BlobHistory::Model BlobHistory::capture(geo::QList& systems) {
     Model model(static_cast<std::size_t>(systems.count()));
     for (int i = 0; i < systems.count(); ++i) {
         VessikList& blobs = systemAt(systems, i).blobs;
-        for (int b = 0; b < blobs.count(); ++b) {
-            VessikObj* blob = blobs.at(b);
+        for (VessikObj* blob = blobs.first(); blob != nullptr; blob = blobs.next()) {
             Blob copy{blob->getRadius(), {}};
             for (int k = 0; k < blob->pointCount(); ++k) copy.points.push_back(*blob->point(k));
             model[static_cast<std::size_t>(i)].push_back(std::move(copy));
@@ -32,13 +31,14 @@ bool BlobHistory::restore(geo::QList& systems, const Model& model) {
         ImplicitSurface& system = systemAt(systems, i);
         system.releaseControlParticles();
         std::vector<VessikObj*> old;
-        for (int b = 0; b < system.blobs.count(); ++b) old.push_back(system.blobs.at(b));
+        for (VessikObj* b = system.blobs.first(); b != nullptr; b = system.blobs.next())
+            old.push_back(b);
         // The copies are made first and the old blobs removed after, so the model is never
-        // without a blob.
+        // without a blob. The system is unsettled once below, not once per blob.
         std::vector<VessikObj*> restored;
         for (const Blob& copy : model[static_cast<std::size_t>(i)]) {
-            VessikObj* blob = system.addBlob(copy.radius);
-            if (blob == nullptr) continue;
+            if (!VessikObj::usableRadius(copy.radius)) continue;
+            VessikObj* blob = system.blobs.add(copy.radius);
             for (int k = 0; k < blob->pointCount() && k < static_cast<int>(copy.points.size()); ++k)
                 *blob->point(k) = copy.points[static_cast<std::size_t>(k)];
             restored.push_back(blob);

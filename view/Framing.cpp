@@ -43,8 +43,7 @@ Bounds sampleBounds(geo::QList& systems) {
     if (!bounds.empty) return bounds;
     for (int i = 0; i < systems.count(); ++i) {
         VessikList& blobs = static_cast<ImplicitSurface*>(systems.at(i))->blobs;
-        for (int b = 0; b < blobs.count(); ++b) {
-            VessikObj* blob = blobs.at(b);
+        for (VessikObj* blob = blobs.first(); blob != nullptr; blob = blobs.next()) {
             const double r = blob->getRadius();
             bounds.add(blob->centre() - geo::Vertex(r, r, r));
             bounds.add(blob->centre() + geo::Vertex(r, r, r));
