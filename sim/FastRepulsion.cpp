@@ -109,7 +109,9 @@ void FastRepulsion::insert(Particle* particle) {
 }
 
 bool FastRepulsion::remove(Particle* particle) {
-    if (!unlink(cellIndex(particle->position), particle)) return false;
+    // By the cell it is filed in, not the one its position maps to: a floater moved
+    // behind the grid's back still comes out whole.
+    if (!unlink(particle->filedCell, particle)) return false;
     --count;
     return true;
 }
@@ -123,13 +125,12 @@ void FastRepulsion::removeAll(ParticleList& list) {
 void FastRepulsion::move(Particle* particle, const geo::Vertex& displacement) {
     if (displacement.x == 0.0 && displacement.y == 0.0 && displacement.z == 0.0) return;
     packedValid = false;
-    const int from = cellIndex(particle->position);
     particle->position += displacement;
     const int to = cellIndex(particle->position);
-    if (from == to) return;
-    // A floater missing from its old chain is not filed; pushing it would file it twice
-    // or file a stranger, so only a floater that was found changes chains.
-    if (unlink(from, particle)) push(to, particle);
+    // A floater that is not filed here stays unfiled: pushing it would file a stranger.
+    if (particle->filedIn != this || particle->filedCell == to) return;
+    unlink(particle->filedCell, particle);
+    push(to, particle);
 }
 
 template <typename Visit>

@@ -18,8 +18,7 @@ public:
     FastRepulsion& operator=(const FastRepulsion&) = delete;
 
     void insert(Particle* particle);
-    // False, with the grid unchanged, when the floater is not in the chain of the cell
-    // its position maps to (it was never inserted or was moved behind the grid's back).
+    // False, with the grid unchanged, when the floater is not filed in this grid.
     bool remove(Particle* particle);
     void removeAll(ParticleList& list);
     void move(Particle* particle, const geo::Vertex& displacement);

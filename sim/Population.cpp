@@ -83,11 +83,7 @@ void ImplicitSurface::controlPopulation() {
         bool remove = brokeDown(p) || p->radius <= 0.0 || p->stranded;
         if (!remove && !settling) remove = std::fabs(fieldAt(p, version).value) > 0.01;
         if (!remove) remove = wantsDeath(p);
-        if (remove && !grid.remove(p)) {
-            // Not where the grid expects it: keeping it is safer than deleting a floater
-            // that a chain may still reach.
-            return true;
-        }
+        if (remove) grid.remove(p);
         // A removed floater leaves the stable count too, as a split one does; otherwise
         // the count could exceed the floaters left and hand off a half-emptied sample.
         if (remove && p->state == Particle::Stable) --stableCount;

@@ -287,8 +287,9 @@ TEST(FastRepulsion, InsertTwiceFilesOnce) {
     EXPECT_TRUE(grid.holdsExactly(floaters));
 }
 
-// A filed floater knows the grid and the cell that hold it: another grid, or the cell its
-// moved position maps to, cannot unlink it, and filing it again anywhere is refused.
+// A filed floater knows the grid and the cell that hold it: another grid cannot unlink it,
+// its own grid unlinks it from the cell it is filed in wherever it now stands, and filing
+// it again anywhere is refused.
 TEST(FastRepulsion, FiledFloatersKnowTheirGridAndCell) {
     FastRepulsion grid(5, 1000.0), other(5, 1000.0);
     ParticleList floaters(false);
@@ -300,9 +301,9 @@ TEST(FastRepulsion, FiledFloatersKnowTheirGridAndCell) {
     a->position = {500, 5, 5};  // not through move()
     grid.insert(a);
     EXPECT_EQ(grid.getCount(), 2);
-    EXPECT_FALSE(grid.remove(a));
     a->position = {5, 5, 5};
     EXPECT_TRUE(grid.holdsExactly(floaters));
+    a->position = {500, 5, 5};
     EXPECT_TRUE(grid.remove(a));
     EXPECT_EQ(queried(grid, {5, 5, 5}, 1.0), (std::vector<Particle*>{b}));
     grid.insert(a);  // out of the grid, it may be filed again
@@ -327,8 +328,8 @@ TEST(FastRepulsion, RemoveUnlinksHeadAndMiddle) {
     EXPECT_EQ(grid.getCount(), 1);
 }
 
-// A floater that is not where the grid expects it (never filed, or moved behind the grid's
-// back) is refused without touching any chain.
+// A floater that was never filed is refused without touching any chain; one moved behind
+// the grid's back comes out of the chain it is in, and only it.
 TEST(FastRepulsion, RemoveOfAnUnfiledFloaterChangesNothing) {
     FastRepulsion grid(5, 1000.0);
     ParticleList floaters(false);
@@ -337,13 +338,15 @@ TEST(FastRepulsion, RemoveOfAnUnfiledFloaterChangesNothing) {
     Particle stranger;
     stranger.position = {3, 1, 1};
     EXPECT_FALSE(grid.remove(&stranger));
-    Particle* moved = floaters.at(0);
-    moved->position = {500, 500, 500};  // not through move()
-    EXPECT_FALSE(grid.remove(moved));
     EXPECT_EQ(grid.getCount(), 20);
     EXPECT_EQ(queried(grid, {0, 0, 0}, 1e6), before);
-    moved->position = {0, 1, 1};
-    EXPECT_TRUE(grid.holdsExactly(floaters));
+    Particle* moved = floaters.at(0);
+    moved->position = {500, 500, 500};  // not through move()
+    EXPECT_TRUE(grid.remove(moved));
+    EXPECT_EQ(grid.getCount(), 19);
+    std::vector<Particle*> rest(before);
+    rest.erase(std::find(rest.begin(), rest.end(), moved));
+    EXPECT_EQ(queried(grid, {0, 0, 0}, 1e6), rest);
 }
 
 // The list itself is only read: every floater stays in it, in order, and alive.
