@@ -749,6 +749,7 @@ bool MeshRepair::mend(std::vector<MeshFace>& faces) {
             if (alive_[f]) result.push_back(faces_[f]);
         return result;
     };
+    std::vector<MeshFace> unsoundBefore;  // the faces after the last round that found no hole
     for (int round = 0; round < maxRounds; ++round) {
         // Bridges are judged by the spacing of the mesh as it is now, as the final test
         // judges them, so that no face kept or made so far turns out to bridge in the end.
@@ -760,7 +761,10 @@ bool MeshRepair::mend(std::vector<MeshFace>& faces) {
         removePinches();
         std::vector<Loop> loops = findLoops();
         if (loops.empty()) {
-            if (isSound(aliveFaces())) break;
+            std::vector<MeshFace> now = aliveFaces();
+            // A round that left the faces as the last one did would only repeat itself.
+            if (isSound(now) || now == unsoundBefore) break;
+            unsoundBefore = std::move(now);
             continue;
         }
         // Larger borders first, so that a hole takes in the islands it holds.
