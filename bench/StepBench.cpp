@@ -32,6 +32,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <initializer_list>
 #include <map>
@@ -155,7 +156,12 @@ Sample makeSample(Model model, int size) {
             system.addBlob(30.0);
             break;
         case Model::Figure:
-            system.readBlobFile(DAZIRUDO_EXAMPLES_DIR "/figure.dat");
+            // An empty model would be measured without a word: better no figure at all.
+            if (!system.readBlobFile(DAZIRUDO_EXAMPLES_DIR "/figure.dat") ||
+                system.blobs.count() == 0) {
+                std::fprintf(stderr, "cannot read " DAZIRUDO_EXAMPLES_DIR "/figure.dat\n");
+                std::exit(1);
+            }
             break;
         case Model::Rings:
             addRings(system, size);

@@ -88,12 +88,12 @@ void writeShot(const std::string& path, int width, int height) {
         std::fprintf(stderr, "DrawTime: cannot write %s\n", path.c_str());
         return;
     }
-    std::fprintf(file, "P6\n%d %d\n255\n", width, height);
-    for (int row = height - 1; row >= 0; --row) {
-        std::fwrite(pixels.data() + static_cast<std::size_t>(row) * width * 3, 1,
-                    static_cast<std::size_t>(width) * 3, file);
-    }
-    std::fclose(file);
+    bool written = std::fprintf(file, "P6\n%d %d\n255\n", width, height) > 0;
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+    for (int row = height - 1; row >= 0 && written; --row)
+        written = std::fwrite(pixels.data() + row * rowBytes, 1, rowBytes, file) == rowBytes;
+    if (std::fclose(file) != 0 || !written)
+        std::fprintf(stderr, "DrawTime: %s is incomplete\n", path.c_str());
 }
 
 std::vector<int> parseList(const char* text) {
