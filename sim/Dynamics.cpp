@@ -183,9 +183,10 @@ void ImplicitSurface::computeForces() {
            "the grid files as many floaters as the list holds, but not the same ones: a floater "
            "left the list without leaving the grid (look for a failed grid removal)");
     Particle* const* order = inCellOrder ? packed.particle : floaters.data();
-    threadNeighbours.resize(static_cast<std::size_t>(threadCount()));
-    forEachChunk(n, 256, [&](int begin, int end, int thread) {
-        std::vector<FastRepulsion::PackedRun>& runs = threadNeighbours[thread];
+    forEachChunk(n, 256, [&](int begin, int end, int) {
+        // A buffer of the chunk's own: one per thread side by side in a member would share
+        // a cache line that both threads write on every query.
+        std::vector<FastRepulsion::PackedRun> runs;
         for (int i = begin; i < end; ++i) {
             // Floaters lie in memory in the order they were made, not in cell order: ask
             // for the records of the next ones early, so they arrive while this one works.

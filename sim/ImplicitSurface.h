@@ -196,6 +196,4 @@ private:
     const Particle* pairSumsOf = nullptr;
     PairSums pairSumsValue;
     std::unique_ptr<WorkerPool> pool;
-    // One neighbour buffer per thread of the force pass.
-    std::vector<std::vector<FastRepulsion::PackedRun>> threadNeighbours;
 };
