@@ -298,7 +298,11 @@ void ImplicitSurface::settleFloater(Particle* floater, const geo::Vertex& positi
     // is, and so does every later one while the model stays as it is.
     floater->stranded = g.dot(g) < minGradientSquared;
     floater->radius = floater->radius + floater->radiusRate * timeStep;
-    floater->state = isStableFloater(floater) ? Particle::Stable : Particle::Moving;
+    // A stranded floater barely moves, but it is no settled part of the sample: counted as
+    // stable, the floaters a changed model left off its surface (an undone Insert) could
+    // pass for a settled system and end the settling in which the new seeds may travel.
+    floater->state = !floater->stranded && isStableFloater(floater) ? Particle::Stable
+                                                                    : Particle::Moving;
 }
 
 void ImplicitSurface::advanceFloater(Particle* floater) {
