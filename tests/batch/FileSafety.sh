@@ -7,14 +7,26 @@
 # its own and leaves every file intact.
 #
 #   tests/batch/FileSafety.sh BATCH_PROGRAM EXAMPLES_DIR
+# shellcheck source=lib.sh
 . "$(dirname "$0")/lib.sh" batch-files
-batch=$(absolute "$1")  # the refusals below run in another folder
-examples=$(absolute "$2")
+# The refusals below run in another folder: both paths from the root.
+batch=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+examples=$(cd "$2" && pwd)
 
 run() {  # run NAME ARGS...: one run of the batch program, as batch_run
     local name=$1
     shift
     batch_run "$name" --seed 1 --quiet "$@"
+}
+
+# expect_file FILE TEXT: FILE holds exactly TEXT (plus the newline printf added).
+expect_file() {
+    [ "$(cat "$1" 2>/dev/null)" = "$2" ] || fail "$1 changed: $(head -c 200 "$1" 2>/dev/null)"
+}
+
+# expect_entries NAME DIR COUNT: DIR holds COUNT entries, nothing left beside them.
+expect_entries() {
+    [ "$(ls -A "$2" | wc -l)" -eq "$3" ] || fail "$1: left behind: $(ls -A "$2")"
 }
 
 # limited LIMIT NAME ARGS...: `run` under `ulimit LIMIT`, in a subshell that takes the limit
@@ -23,13 +35,8 @@ run() {  # run NAME ARGS...: one run of the batch program, as batch_run
 limited() {
     local limit=$1
     shift
-    (
-        trap '' XFSZ
-        # shellcheck disable=SC2086
-        ulimit $limit
-        run "$@"
-        exit "$status"
-    )
+    # shellcheck disable=SC2086
+    (trap '' XFSZ; ulimit $limit; run "$@"; exit "$status")
     status=$?
 }
 
@@ -86,18 +93,16 @@ cp "$examples/figure.dat" "$work/typo/blobs.dat"
 figure=$(cat "$work/typo/blobs.dat")
 mkdir "$work/typo/folder.dat"
 long="--density 0.2 --max-steps 100000000"
-refused=0
 # status, what the message names, the arguments (run in the folder typo)
 while read -r want named args; do
-    refused=$((refused + 1))
     # shellcheck disable=SC2086
     (cd "$work/typo" && exec timeout 60 "$batch" --seed 1 --quiet $args \
-        >"$work/refused$refused.out" 2>"$work/refused$refused.err")
+        </dev/null >"$work/refused.out" 2>"$work/refused.err")
     status=$?
     expect_status "$args" "$want"
-    one_line "refused$refused"
-    grep -q -- "$named" "$work/refused$refused.err" || fail "$args: the message names no $named"
-    [ ! -s "$work/refused$refused.out" ] || fail "$args: a summary was printed"
+    [ "$(wc -l <"$work/refused.err")" -eq 1 ] || fail "$args: not one line: $(cat "$work/refused.err")"
+    grep -q -- "$named" "$work/refused.err" || fail "$args: the message names no $named"
+    [ ! -s "$work/refused.out" ] || fail "$args: a summary was printed"
 done <<EOF
 2 figure-typo.dat figure-typo.dat
 2 folder.dat folder.dat

@@ -3,6 +3,7 @@
 # installed batch program runs from there.
 #
 #   tests/batch/Install.sh BUILD_DIR EXAMPLES_DIR
+# shellcheck source=lib.sh
 . "$(dirname "$0")/lib.sh" install
 build=$1
 examples=$2

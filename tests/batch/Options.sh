@@ -4,6 +4,7 @@
 # --option=value means --option value.
 #
 #   tests/batch/Options.sh BATCH_PROGRAM EXAMPLES_DIR VERSION
+# shellcheck source=lib.sh
 . "$(dirname "$0")/lib.sh" batch-options
 batch=$1
 examples=$2

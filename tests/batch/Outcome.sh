@@ -4,6 +4,7 @@
 # settles says nothing there and reports "stable".
 #
 #   tests/batch/Outcome.sh BATCH_PROGRAM EXAMPLES_DIR
+# shellcheck source=lib.sh
 . "$(dirname "$0")/lib.sh" batch-outcome
 batch=$1
 examples=$2
