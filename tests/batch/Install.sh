@@ -3,19 +3,14 @@
 # installed batch program runs from there.
 #
 #   tests/batch/Install.sh BUILD_DIR EXAMPLES_DIR
-set -u
+# shellcheck source=lib.sh
+. "$(dirname "$0")/lib.sh" install
 build=$1
 examples=$2
-prefix=$(mktemp -d "${TMPDIR:-/tmp}/dazirudo-install.XXXXXX")
-trap 'rm -rf "$prefix"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+prefix=$work/prefix
 
-cmake --install "$build" --prefix "$prefix" >"$prefix.log" 2>&1 || fail "cmake --install: $(cat "$prefix.log")"
-rm -f "$prefix.log"
+cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 ||
+    fail "cmake --install: $(cat "$work/install.log")"
 for program in dazirudo dazirudo-batch; do
     [ -x "$prefix/bin/$program" ] || fail "no bin/$program"
 done
@@ -28,5 +23,4 @@ done
     "$prefix/share/dazirudo/examples/sphere.dat" >/dev/null
 [ $? -eq 3 ] || fail "the installed dazirudo-batch did not run"
 
-[ "$failures" -eq 0 ] && echo "all install checks passed"
-[ "$failures" -eq 0 ]
+finish install

@@ -4,17 +4,11 @@
 # --option=value means --option value.
 #
 #   tests/batch/Options.sh BATCH_PROGRAM EXAMPLES_DIR VERSION
-set -u
+# shellcheck source=lib.sh
+. "$(dirname "$0")/lib.sh" batch-options
 batch=$1
 examples=$2
 version=$3
-work=$(mktemp -d "${TMPDIR:-/tmp}/dazirudo-batch-options.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
 
 help=$("$batch" --help)
 [ $? -eq 0 ] || fail "--help: status not 0"
@@ -49,11 +43,9 @@ mkdir "$work/out"
 
 # A switch given a value, and an unknown option written either way, are refused.
 for args in "--quiet=yes" "--no-files=1" "--dense=2" "--dense"; do
-    "$batch" $args "$examples/sphere.dat" >/dev/null 2>"$work/err"
-    status=$?
-    [ "$status" -eq 2 ] || fail "$args: status $status, not 2"
-    grep -q -- "${args%%=*}" "$work/err" || fail "$args: said $(cat "$work/err")"
+    batch_run refused "$args" "$examples/sphere.dat"
+    expect_status "$args" 2
+    grep -q -- "${args%%=*}" "$work/refused.err" || fail "$args: said $(cat "$work/refused.err")"
 done
 
-[ "$failures" -eq 0 ] && echo "all option checks passed"
-[ "$failures" -eq 0 ]
+finish "batch options"

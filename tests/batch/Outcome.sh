@@ -4,24 +4,17 @@
 # settles says nothing there and reports "stable".
 #
 #   tests/batch/Outcome.sh BATCH_PROGRAM EXAMPLES_DIR
-set -u
+# shellcheck source=lib.sh
+. "$(dirname "$0")/lib.sh" batch-outcome
 batch=$1
 examples=$2
-work=$(mktemp -d "${TMPDIR:-/tmp}/dazirudo-batch-outcome.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
 
 # expect NAME STATUS OUTCOME STDERR_PATTERN ARGS...: one run and what it must give.
 expect() {
-    local name=$1 status=$2 outcome=$3 said=$4
+    local name=$1 wanted=$2 outcome=$3 said=$4
     shift 4
-    "$batch" --seed 1 --quiet --no-files "$@" >"$work/$name.out" 2>"$work/$name.err"
-    local got=$?
-    [ "$got" -eq "$status" ] || fail "$name: status $got, not $status"
+    batch_run "$name" --seed 1 --quiet --no-files "$@"
+    expect_status "$name" "$wanted"
     grep -q "\"outcome\": \"$outcome\"" "$work/$name.out" || fail "$name: $(cat "$work/$name.out")"
     if [ -z "$said" ]; then
         [ ! -s "$work/$name.err" ] || fail "$name: said $(cat "$work/$name.err")"
@@ -41,5 +34,4 @@ expect tiny 0 stable "" --mesh "$work/tiny.obj" "$work/tiny.dat"
 awk '/^v / { r = sqrt($2 * $2 + $3 * $3 + $4 * $4); if (r < 0.0299 || r > 0.0301) bad++; n++ }
     END { exit !(n > 100 && bad == 0) }' "$work/tiny.obj" || fail "tiny: mesh not in the model's units"
 
-[ "$failures" -eq 0 ] && echo "all outcome checks passed"
-[ "$failures" -eq 0 ]
+finish "batch outcome"

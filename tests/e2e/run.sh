@@ -47,9 +47,9 @@ appPid=
 spyPid=
 
 cleanup() {
-    [ -n "$spyPid" ] && kill "$spyPid" 2>/dev/null && wait "$spyPid" 2>/dev/null
-    [ -n "$appPid" ] && kill "$appPid" 2>/dev/null && wait "$appPid" 2>/dev/null
-    [ -n "$xvfbPid" ] && kill "$xvfbPid" 2>/dev/null && wait "$xvfbPid" 2>/dev/null
+    end_process spyPid
+    end_process appPid
+    end_process xvfbPid
     # DAZIRUDO_E2E_KEEP=1 keeps the folders, screenshots and titles for a look.
     if [ -n "${DAZIRUDO_E2E_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
 }
@@ -63,6 +63,16 @@ summary() {
 }
 
 note() { echo "    $*"; }
+
+# end_process VARIABLE: ends the process whose id VARIABLE holds, if any, and empties it.
+end_process() {
+    local pid=${!1}
+    if [ -n "$pid" ]; then
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    fi
+    printf -v "$1" '%s' ''
+}
 
 # ---- waiting -------------------------------------------------------------------------
 # until LIMIT_SECONDS COMMAND...: polls COMMAND until it succeeds; false at the limit.
@@ -90,9 +100,7 @@ start_display() {
         export DISPLAY=":$(head -1 "$work/display")"
         until_ok 15 xdpyinfo >/dev/null 2>&1 && return 0
     fi
-    kill "$xvfbPid" 2>/dev/null
-    wait "$xvfbPid" 2>/dev/null
-    xvfbPid=
+    end_process xvfbPid
     return 1
 }
 
@@ -122,6 +130,12 @@ start() {
     return 0
 }
 
+# start_meshed NAME [FILE [MODEL]]: start, then wait until the sample is meshed.
+start_meshed() {
+    start "$@" || return 1
+    wait_title "$finished" || { note "no mesh: $(title)"; return 1; }
+}
+
 title() { xdotool getwindowname "$window" 2>/dev/null; }
 
 # wait_title REGEX [LIMIT]: until the title matches; the titles seen go to titles.txt.
@@ -138,6 +152,13 @@ running='^VessikSpheres - Density: [0-9]+\.[0-9]{2} - Total Floaters: [0-9]+ - S
 triangulating='^VessikSpheres - Density: [0-9]+\.[0-9]{2} - Total Floaters: [0-9]+ - Stable Floaters: [0-9]+  \([0-9]+\.[0-9]{2}%\) - Triangulation in progress\.\.\.$'
 finished='^VessikSpheres - Density: ([0-9]+\.[0-9]{2}) - Total Floaters: ([0-9]+) - Total Triangles: ([1-9][0-9]*) - System stopped$'
 
+# said PATTERN: the program's standard error has, or soon has, a line matching PATTERN.
+said() {
+    until_ok 30 grep -q "$1" "$folder/stderr.txt" && return 0
+    note "stderr: $(cat "$folder/stderr.txt")"
+    return 1
+}
+
 # Keys are mostly held until their effect shows, as a user's keystroke lasts several
 # frames; `tap` presses and releases at once, quicker than a frame.
 key_down() {
@@ -153,6 +174,20 @@ tap() {
     xdotool keydown --delay 0 "$1" keyup --delay 0 "$1"
 }
 
+# holding KEYS COMMAND...: holds KEYS (one word, several keys apart by blanks) down while
+# COMMAND waits for their effect; COMMAND's status.
+holding() {
+    local keys=$1
+    shift
+    # shellcheck disable=SC2086
+    key_down $keys
+    "$@"
+    local ok=$?
+    # shellcheck disable=SC2086
+    key_up $keys
+    return $ok
+}
+
 exited() { ! kill -0 "$appPid" 2>/dev/null; }
 
 # finish: waits for the program to end; its exit status goes to `status`.
@@ -166,18 +201,27 @@ finish() {
         return 0
     fi
     note "the program did not end"
-    kill "$appPid" 2>/dev/null
-    wait "$appPid" 2>/dev/null
-    appPid=
+    end_process appPid
     return 1
 }
 
-escape() {
-    key_down Escape
-    finish
-    local ok=$?
-    key_up Escape
-    return $ok
+# quit [tap]: Escape, held or tapped, ends the program with status 0.
+quit() {
+    if [ "${1:-}" = tap ]; then
+        tap Escape
+        finish
+    else
+        holding Escape finish
+    fi || return 1
+    [ "$status" -eq 0 ] || { note "exit status $status after Escape"; return 1; }
+}
+
+# ---- the window ----------------------------------------------------------------------
+# window_centre: the window's place and size (X, Y, WIDTH, HEIGHT) and its centre (cx, cy).
+window_centre() {
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    cx=$((WIDTH / 2))
+    cy=$((HEIGHT / 2))
 }
 
 # ---- screenshots ---------------------------------------------------------------------
@@ -206,15 +250,25 @@ settled_shot() {
 # wait_change REFERENCE: until the picture differs from REFERENCE and has settled; the
 # settled picture is lastShot.
 wait_change() { until_ok 30 shot_differs_from "$1" && until_ok 30 shot_repeats; }
+# press_for_picture KEY: holds KEY until the picture changes; the new picture is lastShot.
+press_for_picture() { holding "$1" wait_change "$lastShot"; }
 # Mean of a channel expression over the picture, 0..1 (fx on image statistics only).
 imageConvert=/usr/bin/convert
 [ -x "$imageConvert" ] || imageConvert=convert
 measure() { "$imageConvert" "$1" -format "%[fx:$2]" info:; }
+greater() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
+# more_of EXPRESSION WHAT LESS MORE: picture MORE has more of EXPRESSION than picture LESS.
+more_of() {
+    local less more
+    less=$(measure "$3" "$1")
+    more=$(measure "$4" "$1")
+    note "$2: $less < $more"
+    greater "$more" "$less"
+}
 red_shows() {
     shot
     greater "$(measure "$lastShot" 'mean.r-mean.g')" 0
 }
-greater() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
 
 # Height in pixels of what the picture shows: the box around every pixel that is not black.
 shown_height() { "$imageConvert" "$1" -trim -format '%h' info:; }
@@ -227,27 +281,51 @@ spy_titles() {
     spyPid=$!
     until_ok 10 test -s "$folder/spy.txt"  # xprop reports the present title first
 }
-stop_spy() {
-    kill "$spyPid" 2>/dev/null
-    wait "$spyPid" 2>/dev/null
-    spyPid=
-}
+stop_spy() { end_process spyPid; }
+spied() { sed 's/^[^"]*"//; s/"$//' "$folder/spy.txt"; }  # the titles spied so far
 spied_since() {  # spied_since LINE REGEX: a title after line LINE of spy.txt matches
-    tail -n +$(($1 + 1)) "$folder/spy.txt" | sed 's/^[^"]*"//; s/"$//' | grep -qE "$2"
+    spied | tail -n +$(($1 + 1)) | grep -qE "$2"
 }
-# resettles KEY: presses KEY (xdotool's names, ctrl+z for a chord) and waits until the
-# system has stepped again (a running title after the press) and finished once more.
-resettles() {
-    local seen
-    seen=$(wc -l <"$folder/spy.txt")
-    xdotool windowfocus "$window" 2>/dev/null
-    xdotool key "$1"
-    until_ok 60 spied_since "$seen" "$running" || { note "$1 did not make the system step"; return 1; }
-    wait_title "$finished" || { note "no mesh again after $1: $(title)"; return 1; }
+first_spied() { spied | grep -nE "$1" | head -1 | cut -d: -f1; }  # its line, or nothing
+# resettle_each KEY...: presses each KEY in turn (xdotool's names, ctrl+z for a chord) and
+# waits until the system has stepped again (a running title after the press) and finished
+# once more.
+resettle_each() {
+    local key seen
+    spy_titles
+    for key; do
+        seen=$(wc -l <"$folder/spy.txt")
+        xdotool windowfocus "$window" 2>/dev/null
+        xdotool key "$key"
+        until_ok 60 spied_since "$seen" "$running" || { note "$key did not make the system step"; return 1; }
+        wait_title "$finished" || { note "no mesh again after $key: $(title)"; return 1; }
+    done
+    stop_spy
 }
 
-# The files of the blob model, without the header and with Unix line ends.
+# ---- the blob model --------------------------------------------------------------------
+sphereBlob='  30.00000  0.00000  0.00000  0.00000'
+insertedBlob='  50.00000  0.00000  0.00000  0.00000'  # what Insert adds to the sphere
+
+# The lines of a blob file without the header and with Unix line ends.
 blob_lines() { tr -d '\r' <"$1" | grep -v '^//'; }
+
+# model_is FILE ROWS: FILE is the blob file that the program writes for the blobs in ROWS
+# (lines); its lines may end in CR LF.
+model_is() {
+    local want got
+    want=$(printf '// New Implicit System\n//   Blobs = %d\n//   Stability = 0.90000\n%s' \
+        "$(wc -l <<<"$2")" "$2")
+    got=$(tr -d '\r' <"$1" 2>/dev/null)
+    [ "$got" = "$want" ] || { note "$(basename "$1"): $got"; return 1; }
+}
+
+# kept_unread ORIGINAL MESSAGE: the blobs.dat that the program did not hold at exit was
+# kept, a copy of ORIGINAL, as blobs.dat.unread, and the program said MESSAGE.
+kept_unread() {
+    cmp -s "$1" "$folder/blobs.dat.unread" || { note "blobs.dat was not kept: $(ls "$folder")"; return 1; }
+    said "$2"
+}
 
 # ---- the program's processor time ----------------------------------------------------
 clockTicks=$(getconf CLK_TCK)
@@ -260,8 +338,7 @@ scenario_titles_and_files() {
     start titles || return 1
     # xprop reports every change of the title as it happens, so the triangulating title,
     # which lasts one frame, is seen too.
-    xprop -id "$window" -spy WM_NAME >"$folder/spy.txt" 2>/dev/null &
-    spyPid=$!
+    spy_titles
     wait_title "$finished" || { note "never finished: $(title)"; return 1; }
     local last n triangles
     last=$(title)
@@ -269,15 +346,12 @@ scenario_titles_and_files() {
     n=${BASH_REMATCH[2]}
     triangles=${BASH_REMATCH[3]}
     until_ok 10 grep -q 'System stopped' "$folder/spy.txt"
-    kill "$spyPid" 2>/dev/null
-    wait "$spyPid" 2>/dev/null
-    spyPid=
-    sed 's/^[^"]*"//; s/"$//' "$folder/spy.txt" >"$folder/spied.txt"
+    stop_spy
     local firstRunning firstTriangulating firstFinished
-    firstRunning=$(grep -nE "$running" "$folder/spied.txt" | head -1 | cut -d: -f1)
-    firstTriangulating=$(grep -nE "$triangulating" "$folder/spied.txt" | head -1 | cut -d: -f1)
-    firstFinished=$(grep -nE "$finished" "$folder/spied.txt" | head -1 | cut -d: -f1)
-    note "titles seen: $(wc -l <"$folder/spied.txt"); running from $firstRunning," \
+    firstRunning=$(first_spied "$running")
+    firstTriangulating=$(first_spied "$triangulating")
+    firstFinished=$(first_spied "$finished")
+    note "titles seen: $(spied | wc -l); running from $firstRunning," \
         "triangulating at ${firstTriangulating:-none}, finished at $firstFinished"
     if [ -z "$firstRunning" ] || [ -z "$firstTriangulating" ] || [ -z "$firstFinished" ] ||
         [ "$firstRunning" -ge "$firstTriangulating" ] ||
@@ -291,11 +365,9 @@ scenario_titles_and_files() {
         note "the picture still changes after the hand-off"
         return 1
     fi
-    escape || return 1
-    [ "$status" -eq 0 ] || { note "exit status $status after Escape"; return 1; }
-    local floaters blobs
+    quit || return 1
+    local floaters
     floaters=$(tr -d '\r' <"$folder/floaters.dat" 2>/dev/null)
-    blobs=$(tr -d '\r' <"$folder/blobs.dat" 2>/dev/null)
     if [ "$(head -3 <<<"$floaters")" != "$(printf '// New Implicit System\n//   Blobs = 1\n//   Floaters = %s' "$n")" ]; then
         note "floaters.dat header: $(head -3 <<<"$floaters")"
         return 1
@@ -304,96 +376,87 @@ scenario_titles_and_files() {
         note "floaters.dat does not hold $n floater lines"
         return 1
     fi
-    if [ "$blobs" != "$(printf '// New Implicit System\n//   Blobs = 1\n//   Stability = 0.90000\n  30.00000  0.00000  0.00000  0.00000')" ]; then
-        note "blobs.dat: $blobs"
-        return 1
-    fi
+    model_is "$folder/blobs.dat" "$sphereBlob" || return 1
     if [ "$flavour" = windows ] && ! grep -q $'\r$' "$folder/blobs.dat"; then
         note "blobs.dat lines do not end in CR LF"
         return 1
     fi
 }
 
-scenario_density_keys() {
-    start density || return 1
-    wait_title "$finished" || return 1
-    settled_shot
-    local edgesOn
-    edgesOn=$(measure "$lastShot" mean)
-    key_down KP_Add
-    wait_title '^VessikSpheres - Density: 2\.05 ' 30 || { key_up KP_Add; note "title: $(title)"; return 1; }
-    key_up KP_Add
-    # The density change steps the system: the mesh goes and comes back.
-    wait_title '^VessikSpheres - Density: 2\.05 .*System stopped$' || return 1
-    key_down KP_Subtract
-    wait_title '^VessikSpheres - Density: 2\.00 ' 30 || { key_up KP_Subtract; return 1; }
-    key_up KP_Subtract
-    wait_title '^VessikSpheres - Density: 2\.00 .*System stopped$' || return 1
-    # The same key turned the edges off: the mesh is darker.
-    wait_change "$lastShot" || return 1
-    local edgesOff
-    edgesOff=$(measure "$lastShot" mean)
-    note "mean brightness with edges $edgesOn, without $edgesOff"
-    greater "$edgesOn" "$(awk -v a="$edgesOff" 'BEGIN { print a * 1.1 }')" || return 1
-    escape && [ "$status" -eq 0 ]
+# density_step HOW KEY DENSITY_REGEX: KEY sets the density, pressed as HOW says (`hold`
+# keeps it down until the title shows the new density, `tap` is quicker than a frame). The
+# change steps the system: the mesh goes and comes back.
+density_step() {
+    local shows="^VessikSpheres - Density: $3 "
+    if [ "$1" = tap ]; then
+        tap "$2"
+    else
+        holding "$2" wait_title "$shows" 30 || { note "$2: $(title)"; return 1; }
+    fi
+    wait_title "$shows.*System stopped\$" || { note "$2 did not resettle: $(title)"; return 1; }
 }
 
-# press KEY: holds KEY until the picture changes; the new picture is lastShot.
-press_for_picture() {
-    local reference=$lastShot
-    key_down "$1"
-    wait_change "$reference"
-    local ok=$?
-    key_up "$1"
-    return $ok
+# density_round NAME HOW PLUS MINUS EDGES: on the finished sphere, PLUS raises the density
+# a step and MINUS lowers it again, each pressed as HOW says, each once; MINUS leaves the
+# mesh edges EDGES (on or off), which the mean brightness shows. Escape, pressed as HOW
+# says too, ends the program.
+density_round() {
+    start_meshed "$1" || return 1
+    settled_shot
+    local withEdges=$lastShot
+    density_step "$2" "$3" '2\.05' && density_step "$2" "$4" '2\.00' || return 1
+    if [ "$5" = off ]; then
+        wait_change "$withEdges" || { note "$4 changed nothing"; return 1; }
+    else
+        settled_shot
+    fi
+    local on after
+    on=$(measure "$withEdges" mean)
+    after=$(measure "$lastShot" mean)
+    note "mean brightness with edges $on, after $4 $after"
+    if [ "$5" = off ]; then
+        greater "$on" "$(awk -v a="$after" 'BEGIN { print a * 1.1 }')" || { note "$4 left the edges on"; return 1; }
+    else
+        greater "$after" "$(awk -v a="$on" 'BEGIN { print a / 1.1 }')" || { note "$4 turned the edges off"; return 1; }
+    fi
+    quit "$2"
 }
+
+# The density keys, held as a user holds a key or tapped quicker than a frame (a tap is
+# released before the main loop comes round and must act exactly once all the same).
+# Keypad minus also turns the mesh edges off, so the mesh is darker; the main-row = (+) and
+# - keys, for keyboards without a keypad, leave them on.
+#                                           folder  press plus   minus       edges
+scenario_density_keys() { density_round      density hold  KP_Add KP_Subtract off; }
+scenario_key_taps() { density_round          taps    tap   KP_Add KP_Subtract off; }
+scenario_main_row_density() { density_round  mainrow tap   equal  minus       on; }
 
 scenario_draw_modes() {
-    start modes || return 1
-    wait_title "$finished" || return 1
+    start_meshed modes || return 1
     settled_shot
-    local filled=$lastShot
     press_for_picture t || { note "T changed nothing"; return 1; }
     local edgesOnly=$lastShot
     # Both mesh modes off: the stable sample is shown as floaters again.
-    key_down m
-    wait_title 'Physics Stopped!$' 30
-    local ok=$?
-    key_up m
-    [ $ok -eq 0 ] || { note "M did not leave the mesh view: $(title)"; return 1; }
+    holding m wait_title 'Physics Stopped!$' 30 || { note "M did not leave the mesh view: $(title)"; return 1; }
     wait_change "$edgesOnly" || return 1
     local floaters=$lastShot
     press_for_picture b || { note "B changed nothing"; return 1; }
     local withBlobs=$lastShot
-    local blueBefore blueAfter
-    blueBefore=$(measure "$floaters" 'mean.b-mean.r')
-    blueAfter=$(measure "$withBlobs" 'mean.b-mean.r')
-    note "blue excess without blobs $blueBefore, with $blueAfter"
-    greater "$blueAfter" "$blueBefore" || { note "B drew no blue wire sphere"; return 1; }
+    more_of 'mean.b-mean.r' "blue excess without blobs, with" "$floaters" "$withBlobs" ||
+        { note "B drew no blue wire sphere"; return 1; }
     press_for_picture n || { note "N changed nothing"; return 1; }
-    local cyanBefore cyanAfter
-    cyanBefore=$(measure "$withBlobs" 'mean.g-mean.r')
-    cyanAfter=$(measure "$lastShot" 'mean.g-mean.r')
-    note "cyan excess without normals $cyanBefore, with $cyanAfter"
-    greater "$cyanAfter" "$cyanBefore" || { note "N drew no normals"; return 1; }
     local withNormals=$lastShot
+    more_of 'mean.g-mean.r' "cyan excess without normals, with" "$withBlobs" "$withNormals" ||
+        { note "N drew no normals"; return 1; }
     press_for_picture f || { note "F changed nothing"; return 1; }
-    greater "$(measure "$withNormals" 'mean.r')" "$(measure "$lastShot" 'mean.r')" ||
+    more_of 'mean.r' "red without floaters, with" "$lastShot" "$withNormals" ||
         { note "F did not hide the white floaters"; return 1; }
     # Triangles on again: the mesh made at the hand-off is still there (only a step
     # discards it). S then reveals it from one triangle, one more per frame.
-    key_down t
-    wait_title "$finished" 30
-    ok=$?
-    key_up t
-    [ $ok -eq 0 ] || { note "T did not bring the mesh back: $(title)"; return 1; }
+    holding t wait_title "$finished" 30 || { note "T did not bring the mesh back: $(title)"; return 1; }
     settled_shot
     local wholeMesh=$lastShot
-    key_down s
-    until_ok 30 shot_differs_from "$wholeMesh"
-    ok=$?
-    key_up s
-    [ $ok -eq 0 ] || { note "S changed nothing"; return 1; }
+    holding s until_ok 30 shot_differs_from "$wholeMesh" || { note "S changed nothing"; return 1; }
     local partial=$lastShot
     until_ok 30 shot_differs_from "$partial" || { note "the mesh did not grow"; return 1; }
     until_ok 120 shot_repeats || { note "the mesh never became whole"; return 1; }
@@ -401,17 +464,21 @@ scenario_draw_modes() {
         note "the fully revealed mesh differs from the whole mesh"
         return 1
     fi
-    escape && [ "$status" -eq 0 ]
+    quit
+}
+
+# start_pointed NAME: start_meshed, with the mouse at the window's centre (cx, cy) and the
+# picture settled (lastShot).
+start_pointed() {
+    start_meshed "$1" || return 1
+    window_centre
+    xdotool mousemove --window "$window" "$cx" "$cy"
+    settled_shot
 }
 
 scenario_rotate_and_zoom() {
-    start camera || return 1
-    wait_title "$finished" || return 1
-    eval "$(xdotool getwindowgeometry --shell "$window")"
-    local cx=$((WIDTH / 2)) cy=$((HEIGHT / 2))
-    settled_shot
+    start_pointed camera || return 1
     local before=$lastShot
-    xdotool mousemove --window "$window" "$cx" "$cy"
     xdotool mousedown 1
     local step
     for step in 1 2 3 4 5 6 7 8; do
@@ -422,30 +489,30 @@ scenario_rotate_and_zoom() {
     local turned=$lastShot
     xdotool click 4  # one notch forward: 10 units closer
     wait_change "$turned" || { note "the wheel did not zoom"; return 1; }
-    local far near
-    far=$(measure "$turned" mean)
-    near=$(measure "$lastShot" mean)
-    note "mean brightness before zoom $far, after $near"
-    greater "$near" "$far" || { note "the sphere did not grow"; return 1; }
-    escape && [ "$status" -eq 0 ]
+    more_of mean "mean brightness before zoom, after" "$turned" "$lastShot" ||
+        { note "the sphere did not grow"; return 1; }
+    quit
 }
 
-# pull_floater: at the start camera, picks the floater at the window's centre with Ctrl and
-# drags it right and up in six steps; `followed` says how many the surface followed.
-followed=0
-pull_floater() {
-    eval "$(xdotool getwindowgeometry --shell "$window")"
-    local cx=$((WIDTH / 2)) cy=$((HEIGHT / 2))
-    followed=0
+# pick_floater: at the start camera, Ctrl with a move picks the floater nearest in depth
+# under the window's centre, drawn red. Ctrl stays down for the drag that follows.
+pick_floater() {
+    window_centre
     xdotool mousemove --window "$window" $((cx - 3)) "$cy"
     key_down ctrl
-    # Ctrl with a move picks the floater nearest in depth under the cursor, drawn red.
     xdotool mousemove --window "$window" "$cx" "$cy"
-    if ! until_ok 30 red_shows; then
-        key_up ctrl
-        note "no floater was picked"
-        return 1
-    fi
+    until_ok 30 red_shows && return 0
+    key_up ctrl
+    note "no floater was picked"
+    return 1
+}
+
+# pull_floater: picks the floater at the window's centre and drags it right and up in six
+# steps (`followed` says how many the surface followed); then the system settles again.
+followed=0
+pull_floater() {
+    followed=0
+    pick_floater || return 1
     # Each step of the drag waits for the picture to follow, as a hand does; a burst of
     # moves would be merged into one by the window system. While the left button holds
     # the control particle every frame steps the system, so a surface that has settled
@@ -463,17 +530,15 @@ pull_floater() {
     key_up ctrl
     note "the surface followed $followed of $steps drag steps"
     [ "$followed" -eq "$steps" ] || { note "the drag stopped following"; return 1; }
+    wait_title "$finished" || { note "no mesh after the drag: $(title)"; return 1; }
 }
 
 scenario_drag_floater() {
-    start drag || return 1
-    wait_title "$finished" || return 1
+    start_meshed drag || return 1
     pull_floater || return 1
-    wait_title "$finished" || return 1
-    escape || return 1
-    [ "$status" -eq 0 ] || return 1
+    quit || return 1
     local line
-    line=$(tr -d '\r' <"$folder/blobs.dat" | sed -n 4p)
+    line=$(blob_lines "$folder/blobs.dat")
     note "blob after dragging right and up: $line"
     # Dragged right (+x) and up (+y) on the screen at the start camera.
     awk '{ exit !($2 > 1.0 && $3 > 0.5) }' <<<"$line"
@@ -482,18 +547,8 @@ scenario_drag_floater() {
 # A drag that leaves the window and lets go outside it: the program must still see the
 # release, or the held control particle would keep the system stepping for ever.
 scenario_release_outside() {
-    start outside || return 1
-    wait_title "$finished" || return 1
-    eval "$(xdotool getwindowgeometry --shell "$window")"
-    local cx=$((WIDTH / 2)) cy=$((HEIGHT / 2))
-    xdotool mousemove --window "$window" $((cx - 3)) "$cy"
-    key_down ctrl
-    xdotool mousemove --window "$window" "$cx" "$cy"
-    if ! until_ok 30 red_shows; then
-        key_up ctrl
-        note "no floater was picked"
-        return 1
-    fi
+    start_meshed outside || return 1
+    pick_floater || return 1
     xdotool mousedown 1
     xdotool mousemove --window "$window" $((cx + 15)) $((cy - 8))
     wait_title "$running" 30
@@ -504,93 +559,57 @@ scenario_release_outside() {
     key_up ctrl
     [ $ok -eq 0 ] || { note "the drag did not step the system: $(title)"; return 1; }
     wait_title "$finished" || { note "the system never settled after the release"; return 1; }
-    escape && [ "$status" -eq 0 ]
+    quit
 }
 
 scenario_no_files_after_o() {
-    start nofiles || return 1
-    wait_title "$finished" || return 1
+    start_meshed nofiles || return 1
     # O shows nothing; it is held together with T, whose effect on the resting mesh
     # proves that an idle pass saw both keys.
     settled_shot
-    key_down o
-    press_for_picture t
-    local ok=$?
-    key_up o
-    [ $ok -eq 0 ] || return 1
-    escape || return 1
-    [ "$status" -eq 0 ] || return 1
+    holding o press_for_picture t || return 1
+    quit || return 1
     if [ -e "$folder/floaters.dat" ] || [ -e "$folder/blobs.dat" ] || [ -e "$folder/mesh.obj" ]; then
         note "files were written after O"
         return 1
     fi
 }
 
-scenario_insert_and_delete() {
-    start blobs || return 1
-    wait_title "$finished" || return 1
-    # The simulation view, which shows the blobs.
-    key_down t m
-    wait_title 'Physics Stopped!$' 30
-    local ok=$?
-    key_up t m
-    [ $ok -eq 0 ] || return 1
+# blob_view NAME: the finished sphere in the simulation view (both mesh modes off) with its
+# blob drawn (B).
+blob_view() {
+    start_meshed "$1" || return 1
+    holding "t m" wait_title 'Physics Stopped!$' 30 || return 1
     settled_shot
-    press_for_picture b || return 1
+    press_for_picture b
+}
+
+scenario_insert_and_delete() {
+    blob_view blobs || return 1
     local one=$lastShot
     press_for_picture Insert || { note "Insert showed nothing"; return 1; }
-    local two=$lastShot
-    local blueOne blueTwo
-    blueOne=$(measure "$one" 'mean.b-mean.r')
-    blueTwo=$(measure "$two" 'mean.b-mean.r')
-    note "blue excess with one blob $blueOne, with two $blueTwo"
-    greater "$blueTwo" "$blueOne" || { note "no larger wire sphere"; return 1; }
-    escape || return 1
-    local blobs
-    blobs=$(tr -d '\r' <"$folder/blobs.dat")
-    if [ "$blobs" != "$(printf '// New Implicit System\n//   Blobs = 2\n//   Stability = 0.90000\n  30.00000  0.00000  0.00000  0.00000\n  50.00000  0.00000  0.00000  0.00000')" ]; then
-        note "blobs.dat after Insert: $blobs"
-        return 1
-    fi
+    more_of 'mean.b-mean.r' "blue excess with one blob, with two" "$one" "$lastShot" ||
+        { note "no larger wire sphere"; return 1; }
+    quit || return 1
+    model_is "$folder/blobs.dat" "$sphereBlob"$'\n'"$insertedBlob" || return 1
 
     # Insert, then Delete twice: the oldest goes, the last one stays.
-    start blobs2 || return 1
-    wait_title "$finished" || return 1
-    key_down t m
-    wait_title 'Physics Stopped!$' 30
-    ok=$?
-    key_up t m
-    [ $ok -eq 0 ] || return 1
-    settled_shot
-    press_for_picture b || return 1
+    blob_view blobs2 || return 1
     press_for_picture Insert || return 1
     press_for_picture Delete || { note "Delete showed nothing"; return 1; }
     # The second Delete changes nothing visible; B held with it proves its pass.
-    key_down Delete
-    press_for_picture b
-    ok=$?
-    key_up Delete
-    [ $ok -eq 0 ] || return 1
-    escape || return 1
-    blobs=$(tr -d '\r' <"$folder/blobs.dat")
-    if [ "$blobs" != "$(printf '// New Implicit System\n//   Blobs = 1\n//   Stability = 0.90000\n  50.00000  0.00000  0.00000  0.00000')" ]; then
-        note "blobs.dat after Insert, Delete, Delete: $blobs"
-        return 1
-    fi
+    holding Delete press_for_picture b || return 1
+    quit || return 1
+    model_is "$folder/blobs.dat" "$insertedBlob"
 }
 
 # Insert on a finished mesh: the system steps again and the new mesh lies on the merged
 # surface (a sphere of radius 53 around the blobs of radius 30 and 50).
 scenario_insert_resettles() {
-    start resettle || return 1
-    wait_title "$finished" || return 1
-    key_down Insert
-    wait_title "$running" 30
-    local ok=$?
-    key_up Insert
-    [ $ok -eq 0 ] || { note "Insert did not make the system step: $(title)"; return 1; }
+    start_meshed resettle || return 1
+    holding Insert wait_title "$running" 30 || { note "Insert did not make the system step: $(title)"; return 1; }
     wait_title "$finished" || { note "never resettled: $(title)"; return 1; }
-    escape || return 1
+    quit || return 1
     local mean
     mean=$(tr -d '\r' <"$folder/floaters.dat" | awk '!/^\/\// { s += sqrt($1*$1 + $2*$2 + $3*$3); n++ }
         END { if (n) printf "%.1f", s / n }')
@@ -604,46 +623,18 @@ scenario_mesh_mode_later() {
     # Under Wine, keys pressed while the window is still being shown can be lost; the
     # first running title says it is up.
     wait_title "$running" 30 || return 1
-    key_down t m
-    wait_title 'Physics Stopped!$'
-    local ok=$?
-    key_up t m
-    [ $ok -eq 0 ] || return 1
-    key_down t
-    wait_title "$finished" 30
-    ok=$?
-    key_up t
-    [ $ok -eq 0 ] || { note "no mesh after T: $(title)"; return 1; }
-    escape
-}
-
-# Quick taps, released before the main loop comes round, each act exactly once: the
-# density goes up and down one step at a time, and a tap of Escape ends the program.
-scenario_key_taps() {
-    start taps || return 1
-    wait_title "$finished" || return 1
-    tap KP_Add
-    wait_title '^VessikSpheres - Density: 2\.05 .*System stopped$' ||
-        { note "a tap of keypad plus: $(title)"; return 1; }
-    # The system steps again after the change: this tap comes during those frames.
-    tap KP_Subtract
-    wait_title '^VessikSpheres - Density: 2\.00 .*System stopped$' ||
-        { note "a tap of keypad minus: $(title)"; return 1; }
-    tap Escape
-    finish || { note "a tap of Escape did not end the program"; return 1; }
-    [ "$status" -eq 0 ]
+    holding "t m" wait_title 'Physics Stopped!$' || return 1
+    holding t wait_title "$finished" 30 || { note "no mesh after T: $(title)"; return 1; }
+    quit
 }
 
 # A file name with a blank in it: Windows hands it over in double quotes, which are no part
 # of the name. The two-blob model must be read, not replaced by the default blob.
 scenario_name_with_blank() {
-    start blank "my model.dat" "$root/examples/two-blobs.dat" || return 1
-    wait_title "$finished" || return 1
-    escape || return 1
-    [ "$status" -eq 0 ] || return 1
-    local header
-    header=$(tr -d '\r' <"$folder/blobs.dat" | sed -n 2p)
-    [ "$header" = "//   Blobs = 2" ] || { note "blobs.dat says $header; stderr: $(cat "$folder/stderr.txt")"; return 1; }
+    start_meshed blank "my model.dat" "$root/examples/two-blobs.dat" || return 1
+    quit || return 1
+    model_is "$folder/blobs.dat" "$(blob_lines "$root/examples/two-blobs.dat")" ||
+        { note "stderr: $(cat "$folder/stderr.txt")"; return 1; }
 }
 
 # The program never writes over a blobs.dat that it does not hold: one it never read (the
@@ -652,28 +643,16 @@ scenario_name_with_blank() {
 scenario_blobs_kept() {
     mkdir -p "$work/typo"
     cp "$root/examples/figure.dat" "$work/typo/blobs.dat"
-    start typo figure-typo.dat - || return 1
-    wait_title "$finished" || return 1
-    escape || return 1
-    [ "$status" -eq 0 ] || return 1
-    if ! cmp -s "$root/examples/figure.dat" "$folder/blobs.dat.unread"; then
-        note "the figure was not kept: $(ls "$folder")"
-        return 1
-    fi
-    grep -q 'blobs.dat is not the file the model was read from; it is kept as blobs.dat.unread' \
-        "$folder/stderr.txt" || { note "stderr: $(cat "$folder/stderr.txt")"; return 1; }
+    start_meshed typo figure-typo.dat - || return 1
+    quit || return 1
+    kept_unread "$root/examples/figure.dat" \
+        'blobs.dat is not the file the model was read from; it is kept as blobs.dat.unread' || return 1
 
-    start edited blobs.dat || return 1
-    wait_title "$finished" || return 1
+    start_meshed edited blobs.dat || return 1
     printf '  20.00000  40.00000  0.00000  0.00000\n' >>"$folder/blobs.dat"
     cp "$folder/blobs.dat" "$folder/edited.txt"
-    escape || return 1
-    if ! cmp -s "$folder/edited.txt" "$folder/blobs.dat.unread"; then
-        note "the edited file was not kept: $(ls "$folder")"
-        return 1
-    fi
-    grep -q 'blobs.dat has changed since it was read; it is kept as blobs.dat.unread' \
-        "$folder/stderr.txt" || { note "stderr: $(cat "$folder/stderr.txt")"; return 1; }
+    quit || return 1
+    kept_unread "$folder/edited.txt" 'blobs.dat has changed since it was read; it is kept as blobs.dat.unread'
 }
 
 scenario_no_display() {
@@ -691,24 +670,19 @@ scenario_no_display() {
 # The mesh leaves with the model: E writes mesh.obj at once and names it on standard error;
 # Escape writes it again beside floaters.dat and blobs.dat.
 scenario_mesh_file() {
-    start mesh || return 1
-    wait_title "$finished" || return 1
+    start_meshed mesh || return 1
     [[ $(title) =~ $finished ]]
     local triangles=${BASH_REMATCH[3]}
     tap e
-    if ! until_ok 30 grep -q 'mesh written to' "$folder/stderr.txt"; then
-        note "E wrote no mesh: $(cat "$folder/stderr.txt")"
-        return 1
-    fi
-    local said
-    said=$(grep 'mesh written to' "$folder/stderr.txt" | tr -d '\r')
-    note "$said"
-    [[ $said =~ ^dazirudo:\ mesh\ written\ to\ .*mesh\.obj\ \(${triangles}\ triangles\)$ ]] ||
+    said 'mesh written to' || { note "E wrote no mesh"; return 1; }
+    local line
+    line=$(grep 'mesh written to' "$folder/stderr.txt" | tr -d '\r')
+    note "$line"
+    [[ $line =~ ^dazirudo:\ mesh\ written\ to\ .*mesh\.obj\ \(${triangles}\ triangles\)$ ]] ||
         { note "not the line expected for $triangles triangles"; return 1; }
     [ "$(grep -c '^f ' "$folder/mesh.obj")" -eq "$triangles" ] || { note "mesh.obj: $(head -1 "$folder/mesh.obj")"; return 1; }
     rm "$folder/mesh.obj"
-    escape || return 1
-    [ "$status" -eq 0 ] || return 1
+    quit || return 1
     [ -e "$folder/floaters.dat" ] && [ -e "$folder/blobs.dat" ] || { note "no files at exit"; return 1; }
     [ "$(grep -c '^f ' "$folder/mesh.obj" 2>/dev/null)" = "$triangles" ] ||
         { note "no mesh.obj of $triangles triangles at exit"; return 1; }
@@ -720,12 +694,8 @@ scenario_mesh_file() {
 # Home frames the sample: far away (the wheel turned back) the sphere is small; Home makes
 # it fill the window again.
 scenario_home_frames() {
-    start home || return 1
-    wait_title "$finished" || return 1
-    eval "$(xdotool getwindowgeometry --shell "$window")"
-    settled_shot
+    start_pointed home || return 1
     local near=$lastShot
-    xdotool mousemove --window "$window" $((WIDTH / 2)) $((HEIGHT / 2))
     local notch
     for notch in $(seq 25); do xdotool click 5; done  # 250 units further back
     wait_change "$near" || { note "the wheel did not zoom"; return 1; }
@@ -737,18 +707,14 @@ scenario_home_frames() {
     note "the sphere is $farHeight pixels high far away, $homeHeight after Home, in a window of $HEIGHT"
     [ "$homeHeight" -gt $((HEIGHT * 6 / 10)) ] && [ "$homeHeight" -gt $((farHeight * 2)) ] ||
         { note "Home did not frame the sample"; return 1; }
-    escape && [ "$status" -eq 0 ]
+    quit
 }
 
 # F1 and H show the help over the picture and hide it again; the program points to it at
 # start.
 scenario_help_overlay() {
-    start help || return 1
-    if ! until_ok 30 grep -q '^dazirudo: press F1 or H' "$folder/stderr.txt"; then
-        note "no hint at start: $(cat "$folder/stderr.txt")"
-        return 1
-    fi
-    wait_title "$finished" || return 1
+    start_meshed help || return 1
+    said '^dazirudo: press F1 or H' || { note "no hint at start"; return 1; }
     settled_shot
     local plain=$lastShot
     press_for_picture F1 || { note "F1 showed nothing"; return 1; }
@@ -760,58 +726,24 @@ scenario_help_overlay() {
     [ "$(differing_pixels "$plain" "$lastShot")" = 0 ] || { note "the picture is not as before"; return 1; }
     press_for_picture h || { note "H showed nothing"; return 1; }
     [ "$(differing_pixels "$help" "$lastShot")" = 0 ] || { note "H shows another help"; return 1; }
-    escape && [ "$status" -eq 0 ]
-}
-
-# Without a keypad: the main-row = (+) and - keys change the density; this minus leaves the
-# mesh edges on.
-scenario_main_row_density() {
-    start mainrow || return 1
-    wait_title "$finished" || return 1
-    settled_shot
-    local edgesOn
-    edgesOn=$(measure "$lastShot" mean)
-    tap equal
-    wait_title '^VessikSpheres - Density: 2\.05 .*System stopped$' || { note "= : $(title)"; return 1; }
-    tap minus
-    wait_title '^VessikSpheres - Density: 2\.00 .*System stopped$' || { note "- : $(title)"; return 1; }
-    settled_shot
-    local after
-    after=$(measure "$lastShot" mean)
-    note "mean brightness before $edgesOn, after $after"
-    greater "$after" "$(awk -v a="$edgesOn" 'BEGIN { print a / 1.1 }')" ||
-        { note "the edges went off"; return 1; }
-    escape && [ "$status" -eq 0 ]
+    quit
 }
 
 # Ctrl+Z takes back Insert, Delete and a drag, Ctrl+Y redoes; each time the system settles
 # again on the model restored.
 scenario_undo_redo() {
-    start undo || return 1
-    wait_title "$finished" || return 1
-    spy_titles
+    start_meshed undo || return 1
     # {30} -> Insert {30, 50} -> Delete {50} -> undo {30, 50} -> undo {30} -> redo {30, 50}
-    local key
-    for key in Insert Delete ctrl+z ctrl+z ctrl+y; do
-        resettles "$key" || { stop_spy; return 1; }
-    done
-    stop_spy
-    escape || return 1
-    local blobs
-    blobs=$(blob_lines "$folder/blobs.dat")
-    [ "$blobs" = "$(printf '  30.00000  0.00000  0.00000  0.00000\n  50.00000  0.00000  0.00000  0.00000')" ] ||
-        { note "blobs after Insert, Delete, undo, undo, redo: $blobs"; return 1; }
+    resettle_each Insert Delete ctrl+z ctrl+z ctrl+y || return 1
+    quit || return 1
+    model_is "$folder/blobs.dat" "$sphereBlob"$'\n'"$insertedBlob" ||
+        { note "(after Insert, Delete, undo, undo, redo)"; return 1; }
 
-    start undodrag || return 1
-    wait_title "$finished" || return 1
+    start_meshed undodrag || return 1
     pull_floater || return 1
-    wait_title "$finished" || return 1
-    spy_titles
-    resettles ctrl+z || { stop_spy; return 1; }
-    stop_spy
-    escape || return 1
-    blobs=$(blob_lines "$folder/blobs.dat")
-    [ "$blobs" = "  30.00000  0.00000  0.00000  0.00000" ] || { note "blob after the drag was undone: $blobs"; return 1; }
+    resettle_each ctrl+z || return 1
+    quit || return 1
+    model_is "$folder/blobs.dat" "$sphereBlob" || { note "(after the drag was undone)"; return 1; }
 }
 
 # A blob file dropped on the window becomes the model, after the model so far is written as
@@ -822,29 +754,23 @@ scenario_drop_file() {
     cp "$root/examples/two-blobs.dat" "$folder/two blobs.dat"
     wait_title "$finished" || return 1
     "$work/xdnd_drop" "$window" "$folder/two blobs.dat" || { note "the window took no drop"; return 1; }
-    if ! until_ok 30 grep -q '^dazirudo: opened .*two blobs\.dat' "$folder/stderr.txt"; then
-        note "nothing opened: $(cat "$folder/stderr.txt")"
-        return 1
-    fi
+    said '^dazirudo: opened .*two blobs\.dat' || { note "nothing opened"; return 1; }
     # The sphere, written as at exit before the new model came.
-    [ "$(blob_lines "$folder/blobs.dat")" = "  30.00000  0.00000  0.00000  0.00000" ] &&
-        [ -e "$folder/mesh.obj" ] || { note "the sphere's files were not written: $(ls "$folder")"; return 1; }
+    model_is "$folder/blobs.dat" "$sphereBlob" && [ -e "$folder/mesh.obj" ] ||
+        { note "the sphere's files were not written: $(ls "$folder")"; return 1; }
     wait_title "$running" 30 || { note "the new model is not sampled: $(title)"; return 1; }
     wait_title "$finished" || return 1
-    escape || return 1
-    [ "$status" -eq 0 ] || return 1
-    [ "$(blob_lines "$folder/blobs.dat")" = "$(blob_lines "$root/examples/two-blobs.dat")" ] ||
-        { note "blobs.dat at exit: $(blob_lines "$folder/blobs.dat")"; return 1; }
+    quit || return 1
+    model_is "$folder/blobs.dat" "$(blob_lines "$root/examples/two-blobs.dat")" || return 1
     # The sphere's blobs.dat, which the new model was not read from, is kept.
-    [ "$(blob_lines "$folder/blobs.dat.unread")" = "  30.00000  0.00000  0.00000  0.00000" ] ||
+    model_is "$folder/blobs.dat.unread" "$sphereBlob" ||
         { note "the sphere's blobs.dat was not kept: $(ls "$folder")"; return 1; }
 }
 
 # At rest the program waits for the window system: with a finished mesh it takes next to no
 # processor time, and a message still wakes it to draw.
 scenario_rests() {
-    start rest || return 1
-    wait_title "$finished" || return 1
+    start_meshed rest || return 1
     settled_shot
     local resting=$lastShot before after
     before=$(cpu_ticks "$appPid")
@@ -857,7 +783,7 @@ scenario_rests() {
     xdotool mousemove --window "$window" 400 300
     xdotool click 4
     wait_change "$resting" || { note "the wheel did not wake the program to draw"; return 1; }
-    escape && [ "$status" -eq 0 ]
+    quit
 }
 
 run() {  # run NAME: one scenario, counted
@@ -870,11 +796,8 @@ run() {  # run NAME: one scenario, counted
     else
         echo "FAIL $1"
         failed=$((failed + 1))
-        if [ -n "$appPid" ]; then
-            kill "$appPid" 2>/dev/null
-            wait "$appPid" 2>/dev/null
-            appPid=
-        fi
+        end_process spyPid
+        end_process appPid
     fi
 }
 
