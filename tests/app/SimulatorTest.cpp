@@ -208,19 +208,23 @@ TEST_F(FrameFixture, MeshModeTurnedOnAfterTheHandOffTriangulatesTheSample) {
 }
 
 // Insert on a settled system: the system steps again, the new blob is sampled, and the
-// mesh that follows covers the new surface.
-TEST_F(FrameFixture, InsertOnASettledSystemResettlesAndMeshesTheNewSurface) {
-    ASSERT_TRUE(runUntilJustStable());
-    app.runFrame(2.0);
+// mesh that follows covers the new surface. Undoing it: the floaters on the merged surface
+// lie where the restored blob's field is too flat to pull them back, and die; the sample
+// must come back on the radius-30 sphere, not die out.
+TEST_F(FrameFixture, InsertAndItsUndoOnASettledSystemResettleOnTheNewSurface) {
+    double density = 2.0;
+    const auto settle = [&] {
+        for (int i = 0; i < frameLimit && !handedOff; ++i) app.runFrame(density);
+        return handedOff;
+    };
+    ASSERT_TRUE(settle());
     ASSERT_GT(system->reconstruct.triangleCount(), 0);
 
-    app.setKeyState(0x2D, true);  // Insert: a radius-50 blob at the origin
-    double density = 2.0;
+    app.setKeyState(vk::insert, true);  // a radius-50 blob at the origin
     ASSERT_TRUE(applyKeyCommands(app, system, density));
     app.runFrame(density);
     EXPECT_EQ(system->reconstruct.triangleCount(), 0);  // stepped: the old mesh is gone
-    ASSERT_TRUE(runUntilJustStable());
-    app.runFrame(density);
+    ASSERT_TRUE(settle());
     EXPECT_GT(system->reconstruct.triangleCount(), 0);
     // The merged solid is a sphere of radius 53 (where e^(-r^2/900) + e^(-r^2/2500) = 1/e)
     // instead of 30: every floater has moved out onto it.
@@ -228,22 +232,7 @@ TEST_F(FrameFixture, InsertOnASettledSystemResettlesAndMeshesTheNewSurface) {
         EXPECT_LT(std::fabs(system->fieldValue(p->position)), 0.01);
         EXPECT_NEAR(p->position.length(), 53.0, 0.5);
     }
-}
 
-// Undoing an Insert on a settled sample: the floaters on the merged surface (radius 53)
-// lie where the restored blob's field is too flat to pull them back, and die; the sample
-// must come back on the radius-30 sphere, not die out.
-TEST_F(FrameFixture, UndoneInsertSettlesBackOnTheFormerSurface) {
-    double density = 2.0;
-    const auto settle = [&] {
-        for (int i = 0; i < frameLimit && !handedOff; ++i) app.runFrame(density);
-        return handedOff;
-    };
-    ASSERT_TRUE(settle());
-    app.setKeyState(vk::insert, true);
-    applyKeyCommands(app, system, density);
-    app.runFrame(density);
-    ASSERT_TRUE(settle());
     app.setKeyState(Simulator::controlKey, true);
     app.setKeyState('Z', true);
     applyKeyCommands(app, system, density);
