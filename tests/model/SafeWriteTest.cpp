@@ -78,6 +78,14 @@ struct SafeWrite : ::testing::Test {
     VessikSpheres system{defaultIsoValue};
     geo::QList systems;
     SafeWrite() { systems.append(&system); }
+
+    // A fresh folder for each case of a table.
+    fs::path caseFolder() {
+        const fs::path folder = temp.root() / std::to_string(folders++);
+        fs::create_directory(folder);
+        return folder;
+    }
+    int folders = 0;
 };
 
 }  // namespace
@@ -191,11 +199,9 @@ TEST_F(SafeWrite, OldBlobFileIsReplacedOnlyWhenTheModelHoldsIt) {
          },
          "has changed since it was read"},
     };
-    int index = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path folder = temp.root() / std::to_string(index++);
-        fs::create_directory(folder);
+        const fs::path folder = caseFolder();
         const std::string path = (folder / "blobs.dat").string();
         VessikSpheres model(defaultIsoValue);
         geo::QList list;
@@ -343,11 +349,9 @@ TEST_F(SafeWrite, RefusedWritesLeaveThePreviousFilesIntact) {
          "was not fully read and could not be kept aside; not replaced", true},
     };
     std::string skipped;
-    int index = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path folder = temp.root() / std::to_string(index++);
-        fs::create_directory(folder);
+        const fs::path folder = caseFolder();
         const std::string blobs = (folder / "blobs.dat").string();
         const std::string floaters = (folder / "floaters.dat").string();
         const std::string before = c.readInPart ? halfReadable : previous;
