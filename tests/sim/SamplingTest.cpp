@@ -23,6 +23,25 @@ void loadScaledFigure(VessikSpheres& system, double factor) {
         blob->scale(factor);
 }
 
+// A lone blob of `radius` at the origin in a list of its own, seeded and ready to sample.
+VessikSpheres* loneBlob(geo::QList& systems, double radius, int seed) {
+    VessikSpheres* system = new VessikSpheres(defaultIsoValue);
+    systems.append(system);
+    system->addBlob(radius);
+    system->seedRandom(seed);
+    system->startSampling();
+    return system;
+}
+
+// Frames as the program runs them at density 2, until the sample is handed off.
+bool runUntilHandedOff(geo::QList& systems) {
+    double applied = 2.0;
+    bool force = false, handedOff = false;
+    for (int i = 0; i < 3000 && !handedOff; ++i)
+        runSystems(systems, 2.0, false, applied, force, handedOff);
+    return handedOff;
+}
+
 }  // namespace
 
 // The same model in other units gives the same sample in those units, exactly: the
@@ -60,11 +79,7 @@ TEST(WorkingScale, ScaledModelGivesTheScaledSampleExactly) {
 // where they are in the user's units.
 TEST(WorkingScale, TinySphereIsSampledAndWrittenInItsOwnUnits) {
     geo::QList systems;
-    VessikSpheres* system = new VessikSpheres(defaultIsoValue);
-    systems.append(system);
-    system->addBlob(0.01);
-    system->seedRandom(1);
-    system->startSampling();
+    VessikSpheres* system = loneBlob(systems, 0.01, 1);
     EXPECT_EQ(system->unitScale, 4096.0);  // 0.0346 across, brought to 141.8
     // The default blob has the size the constants are made for: it keeps its units, and
     // its results stay what they were (the bundled models are checked with the examples).
@@ -72,11 +87,7 @@ TEST(WorkingScale, TinySphereIsSampledAndWrittenInItsOwnUnits) {
     lone.addBlob(30.0);
     lone.startSampling();
     EXPECT_EQ(lone.unitScale, 1.0);
-    double applied = 2.0;
-    bool force = false, handedOff = false;
-    for (int i = 0; i < 3000 && !handedOff; ++i)
-        runSystems(systems, 2.0, false, applied, force, handedOff);
-    ASSERT_TRUE(handedOff);
+    ASSERT_TRUE(runUntilHandedOff(systems));
     // About 780 floaters at density 2, as on the radius-30 sphere.
     EXPECT_NEAR(system->particles.size(), 780, 40);
     for (Particle* p : system->particles.inOrder())
@@ -115,16 +126,8 @@ TEST(SampleOutcome, DiedOutAndCeilingAreRecognisedAndExplained) {
 // asked for.
 TEST(StableVerdict, ThinSpreadingPopulationIsNotHandedOff) {
     geo::QList systems;
-    VessikSpheres* system = new VessikSpheres(defaultIsoValue);
-    systems.append(system);
-    system->addBlob(30.0);
-    system->seedRandom(85);
-    system->startSampling();
-    double applied = 2.0;
-    bool force = false, handedOff = false;
-    for (int i = 0; i < 3000 && !handedOff; ++i)
-        runSystems(systems, 2.0, false, applied, force, handedOff);
-    EXPECT_TRUE(handedOff);
+    VessikSpheres* system = loneBlob(systems, 30.0, 85);
+    EXPECT_TRUE(runUntilHandedOff(systems));
     EXPECT_NEAR(system->particles.size(), 780, 40);
     delete system;
 }
