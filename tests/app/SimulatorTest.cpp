@@ -69,18 +69,27 @@ TEST_F(FrameFixture, NoFrameBeforeStartUp) {
     EXPECT_TRUE(app.keyState('F'));  // keys survive a frame that did not run
 }
 
+// While the window is minimised no frame runs, and the keys wait for one: a key held down
+// acts once when the window is back, not on every idle pass in between.
 TEST_F(FrameFixture, MinimisedWindowRunsNoFrameAndKeepsKeys) {
+    double density = 2.0;
     app.setActive(false);
-    app.setKeyState('B', true);
+    app.setKeyState(vk::add, true);
+    app.setKeyState(vk::insert, true);
     const geo::Vertex before = system->particles.first()->position;
     app.runFrame(2.0);
+    for (int pass = 0; pass < 100; ++pass) ASSERT_TRUE(runIdlePass(app, density));
     EXPECT_EQ(system->particles.first()->position, before);
-    EXPECT_TRUE(app.keyState('B'));
+    EXPECT_TRUE(app.keyState(vk::add));
+    EXPECT_EQ(density, 2.0);
+    EXPECT_EQ(system->blobs.count(), 1);
 
     app.setActive(true);
-    app.runFrame(2.0);
+    for (int pass = 0; pass < 3; ++pass) runIdlePass(app, density);
     EXPECT_NE(system->particles.first()->position, before);
-    EXPECT_FALSE(app.keyState('B'));
+    EXPECT_FALSE(app.keyState(vk::add));
+    EXPECT_EQ(density, 2.05);
+    EXPECT_EQ(system->blobs.count(), 2);
 }
 
 TEST_F(FrameFixture, FrameClearsKeysFrom32ButKeepsHeldCtrl) {
@@ -91,9 +100,10 @@ TEST_F(FrameFixture, FrameClearsKeysFrom32ButKeepsHeldCtrl) {
     }
 }
 
-// A key pressed and released between two idle passes (a quick tap, or any tap during a
-// slow frame) acts exactly once, as a held key does.
-TEST_F(FrameFixture, TapBetweenTwoPassesActsOnce) {
+// A key acts once per key-down message, whichever idle passes its messages fall between: a
+// tap between two passes (a quick one, or any during a slow frame) acts once, as a held key
+// does, and the keyboard's repeat steps a held key again.
+TEST_F(FrameFixture, EachKeyDownActsOnce) {
     double density = 2.0;
     const auto tap = [&](std::uint16_t code) {
         app.setKeyState(code, true);
@@ -108,45 +118,15 @@ TEST_F(FrameFixture, TapBetweenTwoPassesActsOnce) {
         EXPECT_TRUE(app.drawFlags[Simulator::DrawBlobs]) << "pass " << pass;
         EXPECT_EQ(system->blobs.count(), 2) << "pass " << pass;
     }
-    tap(vk::escape);
-    EXPECT_FALSE(runIdlePass(app, density));
-}
-
-// A held key acts once per key-down message, so the keyboard's repeat steps it; Ctrl, which
-// the mouse reads as held, is up as soon as it is released, tapped or not.
-TEST_F(FrameFixture, HeldKeyActsOncePerKeyDown) {
-    double density = 2.0;
     app.setKeyState(vk::add, true);
     runIdlePass(app, density);
-    runIdlePass(app, density);
-    EXPECT_EQ(density, 2.05);
-    app.setKeyState(vk::add, true);  // the keyboard's repeat
     runIdlePass(app, density);
     EXPECT_DOUBLE_EQ(density, 2.1);
-    app.setKeyState(vk::add, false);
-
-    app.setKeyState(Simulator::controlKey, true);
+    app.setKeyState(vk::add, true);  // the keyboard's repeat
     runIdlePass(app, density);
-    EXPECT_TRUE(app.keys[Simulator::controlKey]);
-    app.setKeyState(Simulator::controlKey, false);
-    EXPECT_FALSE(app.keys[Simulator::controlKey]);
-}
-
-// While the window is minimised no frame runs, and the keys wait for one: a key held down
-// acts once when the window is back, not on every idle pass in between.
-TEST_F(FrameFixture, MinimisedWindowKeysWaitForTheNextFrame) {
-    double density = 2.0;
-    app.setActive(false);
-    app.setKeyState(vk::add, true);
-    app.setKeyState(vk::insert, true);
-    for (int pass = 0; pass < 1000; ++pass) ASSERT_TRUE(runIdlePass(app, density));
-    EXPECT_EQ(density, 2.0);
-    EXPECT_EQ(system->blobs.count(), 1);
-
-    app.setActive(true);
-    for (int pass = 0; pass < 3; ++pass) runIdlePass(app, density);
-    EXPECT_EQ(density, 2.05);
-    EXPECT_EQ(system->blobs.count(), 2);
+    EXPECT_DOUBLE_EQ(density, 2.15);
+    tap(vk::escape);
+    EXPECT_FALSE(runIdlePass(app, density));
 }
 
 TEST_F(FrameFixture, StatusGoesFromRunningThroughTriangulatingToFinished) {
@@ -208,19 +188,23 @@ TEST_F(FrameFixture, MeshModeTurnedOnAfterTheHandOffTriangulatesTheSample) {
 }
 
 // Insert on a settled system: the system steps again, the new blob is sampled, and the
-// mesh that follows covers the new surface.
-TEST_F(FrameFixture, InsertOnASettledSystemResettlesAndMeshesTheNewSurface) {
-    ASSERT_TRUE(runUntilJustStable());
-    app.runFrame(2.0);
+// mesh that follows covers the new surface. Undoing it: the floaters on the merged surface
+// lie where the restored blob's field is too flat to pull them back, and die; the sample
+// must come back on the radius-30 sphere, not die out.
+TEST_F(FrameFixture, InsertAndItsUndoOnASettledSystemResettleOnTheNewSurface) {
+    double density = 2.0;
+    const auto settle = [&] {
+        for (int i = 0; i < frameLimit && !handedOff; ++i) app.runFrame(density);
+        return handedOff;
+    };
+    ASSERT_TRUE(settle());
     ASSERT_GT(system->reconstruct.triangleCount(), 0);
 
-    app.setKeyState(0x2D, true);  // Insert: a radius-50 blob at the origin
-    double density = 2.0;
+    app.setKeyState(vk::insert, true);  // a radius-50 blob at the origin
     ASSERT_TRUE(applyKeyCommands(app, system, density));
     app.runFrame(density);
     EXPECT_EQ(system->reconstruct.triangleCount(), 0);  // stepped: the old mesh is gone
-    ASSERT_TRUE(runUntilJustStable());
-    app.runFrame(density);
+    ASSERT_TRUE(settle());
     EXPECT_GT(system->reconstruct.triangleCount(), 0);
     // The merged solid is a sphere of radius 53 (where e^(-r^2/900) + e^(-r^2/2500) = 1/e)
     // instead of 30: every floater has moved out onto it.
@@ -228,22 +212,7 @@ TEST_F(FrameFixture, InsertOnASettledSystemResettlesAndMeshesTheNewSurface) {
         EXPECT_LT(std::fabs(system->fieldValue(p->position)), 0.01);
         EXPECT_NEAR(p->position.length(), 53.0, 0.5);
     }
-}
 
-// Undoing an Insert on a settled sample: the floaters on the merged surface (radius 53)
-// lie where the restored blob's field is too flat to pull them back, and die; the sample
-// must come back on the radius-30 sphere, not die out.
-TEST_F(FrameFixture, UndoneInsertSettlesBackOnTheFormerSurface) {
-    double density = 2.0;
-    const auto settle = [&] {
-        for (int i = 0; i < frameLimit && !handedOff; ++i) app.runFrame(density);
-        return handedOff;
-    };
-    ASSERT_TRUE(settle());
-    app.setKeyState(vk::insert, true);
-    applyKeyCommands(app, system, density);
-    app.runFrame(density);
-    ASSERT_TRUE(settle());
     app.setKeyState(Simulator::controlKey, true);
     app.setKeyState('Z', true);
     applyKeyCommands(app, system, density);
