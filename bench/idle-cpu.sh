@@ -4,7 +4,7 @@
 # program (and, under Wine, of the whole Wine process tree of a private prefix: wineserver
 # and Wine's services) over SECONDS seconds.
 #
-#   tests/e2e/idle_cpu.sh native|windows PROGRAM [MODEL] [SECONDS]
+#   bench/idle-cpu.sh native|windows PROGRAM [MODEL] [SECONDS]
 #
 # PROGRAM is build/dazirudo or build-win/dazirudo.exe (any build, to compare two). Windows
 # runs use WINEPREFIX when set, else ~/.wine; a private prefix keeps other Wine programs
@@ -12,7 +12,7 @@
 set -u
 flavour=${1:?native or windows}
 program=$(realpath "${2:?program}")
-root=$(cd "$(dirname "$0")/../.." && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
 model=$(realpath "${3:-$root/examples/sphere.dat}")
 seconds=${4:-10}
 work=$(mktemp -d /tmp/dazirudo-idle.XXXXXX)
