@@ -790,6 +790,14 @@ run() {  # run NAME: one scenario, counted
     [ "$only" = "  " ] || [[ $only == *" $1 "* ]] || return 0
     echo "--- $1"
     lastTitle=
+    # The virtual display has once gone away between two scenarios (every later one then
+    # failed to open it): a fresh one takes over, and the old one's last words are shown.
+    if ! xdpyinfo >/dev/null 2>&1; then
+        echo "    the display was gone; a fresh one takes over. Its log ended:"
+        tail -5 "$work/xvfb.log" | sed 's/^/        /'
+        end_process xvfbPid
+        start_display || { echo "FAIL $1 (no display)"; failed=$((failed + 1)); return; }
+    fi
     if "scenario_$1"; then
         echo "PASS $1"
         passed=$((passed + 1))
