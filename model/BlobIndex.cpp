@@ -46,6 +46,7 @@ double cutoffFor(double blobs, double smallestRadius) {
 }
 
 constexpr int block = 64;  // candidates worked on together; the stack arrays' length
+constexpr int fewCandidates = 4;  // below this many, a block is summed without vectors
 
 // Cell coordinates are kept within +-2^20, so three fit a 64-bit key.
 constexpr double cellRange = 1048576.0;
@@ -326,6 +327,20 @@ double BlobIndex::sum(const geo::Vertex& x, geo::Vertex* gradient) const {
     const Blobs blobs{centreX.data(), centreY.data(), centreZ.data(), radiusSquared.data()};
     const double limit = -cutoff;
     forCandidates(x, [&](const int* indices, int m) {
+        if (m < fewCandidates) {
+            // The same terms one by one: for a blob or two, filling and dispatching whole
+            // vectors costs more than the terms themselves.
+            for (int k = 0; k < m; ++k) {
+                const int i = indices[k];
+                const geo::Vertex offset = blobs.offset(i, x);
+                const double exponent = -offset.squaredLength() / blobs.radiusSquared[i];
+                if (exponent < limit) continue;
+                const double f = vexp::exp(exponent);
+                total += f;
+                if (gradient) half += offset * (f / blobs.radiusSquared[i]);
+            }
+            return;
+        }
         blobExponents(indices, m, blobs, x, b.exponent);
         int kept = 0;
         for (int k = 0; k < m; ++k) {
