@@ -146,12 +146,9 @@ inline void prefetchParticle(const Particle* p) {
 
 template <typename Keep>
 void ParticleList::retain(Keep keep) {
-    // How many particles ahead the records are fetched while `keep` works on one.
-    constexpr std::size_t ahead = 4;
     const std::size_t n = items.size();
     std::size_t kept = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        if (i + ahead < n) prefetchParticle(items[i + ahead]);
         Particle* p = items[i];
         if (keep(p))
             items[kept++] = p;

@@ -1,6 +1,7 @@
 // Population control: floaters that left the surface are removed, small ones near
 // equilibrium die by a random test, large or crowded ones near equilibrium split in two.
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "sim/ImplicitSurface.h"
@@ -33,15 +34,21 @@ bool ImplicitSurface::wantsFission(Particle* floater) {
 }
 
 bool ImplicitSurface::wantsDeath(Particle* floater) {
-    if (!nearEquilibrium(floater, equilibriumFactor)) return false;
-    const double sigma = floater->radius;
-    if (!(sigma < deathRadiusFactor * desiredRadius)) return false;
+    return mayDie(floater) && losesDeathDraw(floater);
+}
+
+bool ImplicitSurface::mayDie(const Particle* floater) const {
+    return nearEquilibrium(floater, equilibriumFactor) &&
+           floater->radius < deathRadiusFactor * desiredRadius;
+}
+
+bool ImplicitSurface::losesDeathDraw(const Particle* floater) {
     // The survival chance is the floater's share of the death radius, sigma / (delta sigma^),
     // so the smaller it is the likelier it dies. Multiplying by sigma^ instead would make the
     // bound a squared length: it would spare tiny floaters, kill nearly every small one once
     // sigma^ drops below 1, and so empty the sample at low densities or on small models.
     const double r = randomBelow(1000001) * 1e-6;
-    return r > sigma / (deathRadiusFactor * desiredRadius);
+    return r > floater->radius / (deathRadiusFactor * desiredRadius);
 }
 
 void ImplicitSurface::fission(Particle* floater) {
@@ -69,24 +76,46 @@ void ImplicitSurface::fission(Particle* floater) {
 
 void ImplicitSurface::controlPopulation() {
     const int before = particles.size();
-    int splits = 0;
-    // Removal and death, in list order. Survivors keep their order; the list is compacted
-    // in one pass rather than by a linear search per removed floater. The field value is
-    // the one advance took at each floater's new position.
+    const ParticleList::Entries& floaters = particles.inOrder();
+    const int n = static_cast<int>(floaters.size());
+    // What decides each floater's fate but the random draws reads that floater alone (the
+    // field value is the one advance took at its new position), so it is worked out on
+    // every thread first; the draws then follow in list order, as they always have.
+    enum Fate : std::uint8_t { Stays = 0, Leaves = 1, MayDie = 2, MaySplit = 4 };
+    std::vector<std::uint8_t> fates(static_cast<std::size_t>(n));
     const std::uint64_t version = fieldVersion();
-    particles.retain([this, version](Particle* p) {
-        if (p->state == Particle::Control) return true;
-        // While the system settles, floaters off the surface are on their way to it and
-        // stay. Not so one whose radius has shrunk to nothing, whose push on its neighbours
-        // grows as 1/sigma^2 (and whose radius rate turns unstable below zero), nor one
-        // stranded where the constraint can never move it: they go at any time.
-        bool remove = brokeDown(p) || p->radius <= 0.0 || p->stranded;
-        if (!remove && !settling) remove = std::fabs(fieldAt(p, version).value) > 0.01;
-        if (!remove) remove = wantsDeath(p);
-        if (remove) grid.remove(p);
-        // A removed floater leaves the stable count too, as a split one does; otherwise
-        // the count could exceed the floaters left and hand off a half-emptied sample.
-        if (remove && p->state == Particle::Stable) --stableCount;
+    forEachChunk(n, 512, [&](int begin, int end, int) {
+        for (int i = begin; i < end; ++i) {
+            Particle* p = floaters[static_cast<std::size_t>(i)];
+            if (p->state == Particle::Control) continue;
+            // While the system settles, floaters off the surface are on their way to it and
+            // stay. Not so one whose radius has shrunk to nothing, whose push on its
+            // neighbours grows as 1/sigma^2 (and whose radius rate turns unstable below
+            // zero), nor one stranded where the constraint can never move it: they go at
+            // any time.
+            bool leaves = brokeDown(p) || p->radius <= 0.0 || p->stranded;
+            if (!leaves && !settling) leaves = std::fabs(fieldAt(p, version).value) > 0.01;
+            fates[static_cast<std::size_t>(i)] =
+                leaves ? Leaves : (mayDie(p) ? MayDie : Stays) | (wantsFission(p) ? MaySplit : 0);
+        }
+    });
+
+    // Removal and death, in list order. Survivors keep their order; the list is compacted
+    // in one pass rather than by a linear search per removed floater. Fission then goes
+    // over the survivors that may split; the halves it appends are not visited.
+    std::vector<Particle*> splitters;
+    std::size_t at = 0;
+    particles.retain([&](Particle* p) {
+        const std::uint8_t fate = fates[at++];
+        const bool remove = (fate & Leaves) || ((fate & MayDie) && losesDeathDraw(p));
+        if (remove) {
+            grid.remove(p);
+            // A removed floater leaves the stable count too, as a split one does; otherwise
+            // the count could exceed the floaters left and hand off a half-emptied sample.
+            if (p->state == Particle::Stable) --stableCount;
+        } else if (fate & MaySplit) {
+            splitters.push_back(p);
+        }
         return !remove;
     });
 
@@ -95,12 +124,8 @@ void ImplicitSurface::controlPopulation() {
     // stable.
     if (particles.size() < maxFloaters) floaterCeilingReached = false;
 
-    // Fission over the floaters that survived; the halves it appends are not visited.
-    std::vector<Particle*> survivors;
-    survivors.reserve(static_cast<std::size_t>(particles.size()));
-    for (Particle* p = particles.first(); p; p = particles.next()) survivors.push_back(p);
-    for (Particle* p : survivors) {
-        if (p->state == Particle::Control || !wantsFission(p)) continue;
+    int splits = 0;
+    for (Particle* p : splitters) {
         // A ceiling keeps memory bounded whatever density is asked for.
         if (particles.size() >= maxFloaters) {
             floaterCeilingReached = true;
