@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstddef>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "geo/Check.h"
 #include "sim/ImplicitSurface.h"
@@ -15,7 +17,7 @@ namespace {
 // How many floaters ahead of the one being worked on the records are fetched: a few
 // for the passes that do much per floater, more for the sum of the radii.
 constexpr int prefetchDistance = 4;
-constexpr std::size_t radiusPrefetchDistance = 16;
+constexpr int radiusPrefetchDistance = 16;
 // Floaters per occupied cell above which the force pass fits the grid to the floaters.
 constexpr int crowdedCell = 32;
 
@@ -111,10 +113,11 @@ ImplicitSurface::PairSums ImplicitSurface::sumPairs(
             const int n = std::min(end - begin, pairBlock - m);
             // Runs are short: a plain loop beats a call to copy them.
             for (int k = 0; k < n; ++k) {
-                b.x[m + k] = packed.x[begin + k];
-                b.y[m + k] = packed.y[begin + k];
-                b.z[m + k] = packed.z[begin + k];
-                b.radius[m + k] = packed.radius[begin + k];
+                const FastRepulsion::PackedFloater& neighbour = packed.floater[begin + k];
+                b.x[m + k] = neighbour.x;
+                b.y[m + k] = neighbour.y;
+                b.z[m + k] = neighbour.z;
+                b.radius[m + k] = neighbour.radius;
             }
             m += n;
             begin += n;
@@ -150,12 +153,18 @@ void ImplicitSurface::computeForces() {
     const int n = particles.size();
     const ParticleList::Entries& floaters = particles.inOrder();
     if (n > 0) {
+        // The radii are fetched from the scattered records on every thread; the sum itself
+        // runs in list order, as its rounding depends on the order.
+        std::vector<double> radii(floaters.size());
+        forEachChunk(n, 4096, [&](int begin, int end, int) {
+            for (int i = begin; i < end; ++i) {
+                if (end - i > radiusPrefetchDistance)
+                    __builtin_prefetch(&floaters[i + radiusPrefetchDistance]->radius);
+                radii[i] = floaters[i]->radius;
+            }
+        });
         double sum = 0.0;
-        for (std::size_t i = 0; i < floaters.size(); ++i) {
-            if (i + radiusPrefetchDistance < floaters.size())
-                __builtin_prefetch(&floaters[i + radiusPrefetchDistance]->radius);
-            sum += 3.0 * floaters[i]->radius;
-        }
+        for (const double radius : radii) sum += 3.0 * radius;
         grid.interactionRange = sum / n;
     }
     // Each step's adaptGrid sizes the cells to the floaters, but until the first one the
@@ -167,8 +176,10 @@ void ImplicitSurface::computeForces() {
     if (grid.occupiedCells() > 0 && grid.getCount() > crowdedCell * grid.occupiedCells())
         fitGrid();
     // No position or radius changes during this pass, so the neighbours are read from one
-    // packed copy of the grid instead of by following its chains, query after query.
-    grid.pack();
+    // packed copy of the grid instead of by following its chains, query after query. The
+    // copying itself goes cell by cell on every thread.
+    forEachChunk(grid.beginPack(), 64,
+                 [this](int begin, int end, int) { grid.packCells(begin, end); });
     const std::uint64_t version = fieldVersion();
     // An evaluation reads only positions, radii and the field, which stay as the last step
     // left them, and writes only the floater's own D, E, sigma dot, P and field sample:
@@ -313,41 +324,59 @@ void ImplicitSurface::advanceFloater(Particle* floater) {
 }
 
 void ImplicitSurface::advance() {
-    stableCount = 0;
     const ParticleList::Entries& floaters = particles.inOrder();
     const int n = static_cast<int>(floaters.size());
     const std::uint64_t version = fieldVersion();
-    // The expensive part of each floater's advance, the field at its new position, touches
-    // nothing but the floater: it runs on every thread, at the position the move is about
-    // to give it (the same sum, so the same bits).
-    forEachChunk(n, 256, [&](int begin, int end, int) {
+    // Each floater's move, the field at its new position and its stable test touch nothing
+    // but the floater, so they run on every thread. What the chunks gather (the stable count,
+    // the bounding box of the new positions and the floaters that change cells) is combined
+    // afterwards in chunk order; counts, minima and maxima come out the same in any order.
+    struct Chunk {
+        int stable = 0;
+        geo::Vertex low{1e300, 1e300, 1e300}, high{-1e300, -1e300, -1e300};
+        bool boxed = false;
+        std::vector<std::pair<Particle*, int>> refiles;  // floater, the cell it moved to
+    };
+    constexpr int grain = 256;
+    std::vector<Chunk> chunks(static_cast<std::size_t>((n + grain - 1) / grain));
+    forEachChunk(n, grain, [&](int begin, int end, int) {
+        // Gathered here and stored once: chunks side by side in memory share cache lines.
+        Chunk chunk;
         for (int i = begin; i < end; ++i) {
             if (end - i > prefetchDistance) prefetchParticle(floaters[i + prefetchDistance]);
             Particle* p = floaters[i];
             geo::Vertex displacement;
-            settleFloater(p, stepOf(p, displacement) ? p->position + displacement : p->position,
-                          version);
+            if (stepOf(p, displacement)) {
+                const int to = grid.displace(p, displacement);
+                if (to >= 0) chunk.refiles.emplace_back(p, to);
+            }
+            settleFloater(p, p->position, version);
+            if (p->state == Particle::Stable) ++chunk.stable;
+            // A stranded floater is no part of the sample: one thrown far off the surface by
+            // a single large step would otherwise stretch the length scale, and with it the
+            // desired radius, many times over for as long as it stays.
+            if (p->stranded) continue;
+            chunk.boxed = true;
+            for (int a = 0; a < 3; ++a) {
+                if (p->position[a] < chunk.low[a]) chunk.low[a] = p->position[a];
+                if (p->position[a] > chunk.high[a]) chunk.high[a] = p->position[a];
+            }
         }
+        chunks[static_cast<std::size_t>(begin / grain)] = std::move(chunk);
     });
-    // The moves change the grid's chains, whose order shows in later sums: they are made
-    // here, in list order, exactly as one floater after the other would make them. The
-    // bounding box of the new positions is gathered in the same walk.
+    grid.displaced();
+    // The chains' order shows in later sums: floaters change cells here, in list order,
+    // exactly as one move after the other would have made them.
+    stableCount = 0;
     geo::Vertex low(1e300, 1e300, 1e300), high(-1e300, -1e300, -1e300);
     bool boxed = false;
-    for (int i = 0; i < n; ++i) {
-        if (i + prefetchDistance < n) prefetchParticle(floaters[i + prefetchDistance]);
-        Particle* p = floaters[i];
-        geo::Vertex displacement;
-        if (stepOf(p, displacement)) grid.move(p, displacement);
-        if (p->state == Particle::Stable) ++stableCount;
-        // A stranded floater is no part of the sample: one thrown far off the surface by a
-        // single large step would otherwise stretch the length scale, and with it the
-        // desired radius, many times over for as long as it stays.
-        if (p->stranded) continue;
-        boxed = true;
+    for (const Chunk& chunk : chunks) {
+        for (const auto& refile : chunk.refiles) grid.refile(refile.first, refile.second);
+        stableCount += chunk.stable;
+        boxed = boxed || chunk.boxed;
         for (int a = 0; a < 3; ++a) {
-            if (p->position[a] < low[a]) low[a] = p->position[a];
-            if (p->position[a] > high[a]) high[a] = p->position[a];
+            low[a] = std::min(low[a], chunk.low[a]);
+            high[a] = std::max(high[a], chunk.high[a]);
         }
     }
 

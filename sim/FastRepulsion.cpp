@@ -60,6 +60,7 @@ void FastRepulsion::resetCellMarks() {
     occupiedCount = 0;
     // Read only for occupied cells, which pack sets first: only their size matters.
     cellEntries.resize(cells.size());
+    cellCounts.assign(cells.size(), 0);
 }
 
 void FastRepulsion::push(int index, Particle* particle) {
@@ -72,6 +73,7 @@ void FastRepulsion::push(int index, Particle* particle) {
     else
         ++occupiedCount;
     cells[index] = particle;
+    ++cellCounts[index];
     particle->filedIn = this;
     particle->filedCell = index;
     occupied[index >> 6] |= std::uint64_t(1) << (index & 63);
@@ -90,6 +92,7 @@ bool FastRepulsion::unlink(int index, Particle* particle) {
     particle->nextInCell = particle->previousInCell = nullptr;
     particle->filedIn = nullptr;
     particle->filedCell = -1;
+    --cellCounts[index];
     if (!cells[index]) {
         occupied[index >> 6] &= ~(std::uint64_t(1) << (index & 63));
         --occupiedCount;
@@ -128,6 +131,20 @@ void FastRepulsion::move(Particle* particle, const geo::Vertex& displacement) {
     particle->position += displacement;
     const int to = cellIndex(particle->position);
     // A floater that is not filed here stays unfiled: pushing it would file a stranger.
+    if (particle->filedIn != this || particle->filedCell == to) return;
+    unlink(particle->filedCell, particle);
+    push(to, particle);
+}
+
+int FastRepulsion::displace(Particle* particle, const geo::Vertex& displacement) const {
+    if (displacement.x == 0.0 && displacement.y == 0.0 && displacement.z == 0.0) return -1;
+    particle->position += displacement;
+    if (particle->filedIn != this) return -1;
+    const int to = cellIndex(particle->position);
+    return to == particle->filedCell ? -1 : to;
+}
+
+void FastRepulsion::refile(Particle* particle, int to) {
     if (particle->filedIn != this || particle->filedCell == to) return;
     unlink(particle->filedCell, particle);
     push(to, particle);
@@ -205,29 +222,39 @@ void FastRepulsion::queryInto(const geo::Vertex& centre, double radius,
 }
 
 void FastRepulsion::pack() {
-    // The buffers keep their capacity, so packing a sample of steady size allocates nothing.
-    packedX.clear();
-    packedY.clear();
-    packedZ.clear();
-    packedRadius.clear();
-    packedParticle.clear();
+    packCells(0, beginPack());
+}
+
+int FastRepulsion::beginPack() {
     // Only the occupied cells, found 64 at a time in the marks: a large grid holding few
-    // floaters packs as fast as a small one.
+    // floaters packs as fast as a small one. The chain lengths place every cell's entries.
+    occupiedIndex.clear();
+    int total = 0;
     for (std::size_t word = 0; word < occupied.size(); ++word)
         for (std::uint64_t bits = occupied[word]; bits; bits &= bits - 1) {
-            const std::size_t index = word * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
-            CellEntries& entries = cellEntries[index];
-            entries.begin = static_cast<int>(packedX.size());
-            for (Particle* p = cells[index]; p; p = p->nextInCell) {
-                packedX.push_back(p->position.x);
-                packedY.push_back(p->position.y);
-                packedZ.push_back(p->position.z);
-                packedRadius.push_back(p->radius);
-                packedParticle.push_back(p);
-            }
-            entries.end = static_cast<int>(packedX.size());
+            const int index = static_cast<int>(word * 64 + __builtin_ctzll(bits));
+            occupiedIndex.push_back(index);
+            cellEntries[index].begin = total;
+            total += cellCounts[index];
+            cellEntries[index].end = total;
         }
+    // The buffers keep their capacity, so packing a sample of steady size allocates nothing.
+    const std::size_t size = static_cast<std::size_t>(total);
+    packedFloater.resize(size);
+    packedParticle.resize(size);
     packedValid = true;
+    return static_cast<int>(occupiedIndex.size());
+}
+
+void FastRepulsion::packCells(int begin, int end) {
+    for (int c = begin; c < end; ++c) {
+        const int index = occupiedIndex[static_cast<std::size_t>(c)];
+        std::size_t at = static_cast<std::size_t>(cellEntries[index].begin);
+        for (Particle* p = cells[index]; p; p = p->nextInCell, ++at) {
+            packedFloater[at] = {p->position.x, p->position.y, p->position.z, p->radius};
+            packedParticle[at] = p;
+        }
+    }
 }
 
 void FastRepulsion::queryPacked(const geo::Vertex& centre, double radius,
@@ -318,17 +345,19 @@ bool FastRepulsion::holdsExactly(const ParticleList& list) const {
     int total = 0;
     for (std::size_t index = 0; index < cells.size(); ++index) {
         const Particle* previous = nullptr;
-        // The occupancy marks, the back links and each floater's own record of its cell
-        // must all agree with the chains.
+        // The occupancy marks, the chain lengths, the back links and each floater's own
+        // record of its cell must all agree with the chains.
         if ((cells[index] != nullptr) != ((occupied[index >> 6] >> (index & 63) & 1) != 0))
             return false;
-        for (Particle* p = cells[index]; p; previous = p, p = p->nextInCell) {
+        int length = 0;
+        for (Particle* p = cells[index]; p; previous = p, p = p->nextInCell, ++length) {
             if (++total > count) return false;  // more than counted, or a chain in a loop
             if (!filed.emplace(p, static_cast<int>(index)).second) return false;
             if (p->previousInCell != previous || p->filedIn != this ||
                 p->filedCell != static_cast<int>(index))
                 return false;
         }
+        if (length != cellCounts[index]) return false;
     }
     if (total != count || total != list.size()) return false;
     for (const Particle* p : list.inOrder()) {

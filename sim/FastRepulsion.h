@@ -22,19 +22,30 @@ public:
     bool remove(Particle* particle);
     void removeAll(ParticleList& list);
     void move(Particle* particle, const geo::Vertex& displacement);
+    // `move` in two halves, for a pass that moves many floaters on several threads.
+    // `displace` changes the floater's position and nothing else, so threads may displace
+    // different floaters at once; it answers the cell the floater must be refiled in, or -1
+    // when it stays where it is filed. `refile` then files it there, on one thread: done in
+    // the order in which the moves would have been made, the chains end up exactly as those
+    // moves leave them. After displacing, call `displaced` once, as the packed copy no
+    // longer holds the positions.
+    int displace(Particle* particle, const geo::Vertex& displacement) const;
+    void refile(Particle* particle, int to);
+    void displaced() { packedValid = false; }
     // Whole cells that the sphere may reach; may hold the centre floater itself and
     // floaters farther than `radius`. The caller deletes the shared list.
     ParticleList* query(const geo::Vertex& centre, double radius) const;
     // The same floaters in the same order, appended to `out` without allocating a list.
     void queryInto(const geo::Vertex& centre, double radius, std::vector<Particle*>& out) const;
 
-    // The packed copy: the position and radius of every filed floater in arrays of their
-    // own, one entry per floater, so that the pair sums read them as consecutive doubles.
+    // The packed copy: the position and radius of every filed floater, one entry per
+    // floater, so that the pair sums read a run of neighbours from consecutive memory, each
+    // neighbour from a single cache line.
+    struct PackedFloater {
+        double x, y, z, radius;
+    };
     struct Packed {
-        const double* x;
-        const double* y;
-        const double* z;
-        const double* radius;
+        const PackedFloater* floater;
         Particle* const* particle;
         int size;
     };
@@ -49,6 +60,12 @@ public:
     // position or radius can query without following chains. Any insert, remove, move or
     // rebuild, and any change of a radius, leaves the copy stale until the next `pack`.
     void pack();
+    // `pack` in two halves, so that several threads may share the copying: `beginPack`
+    // lays out the copy and answers the number of occupied cells; `packCells` then copies
+    // occupied cells [begin, end) in index order, and calls on disjoint ranges may run at
+    // once. The copy is current once every cell has been copied.
+    int beginPack();
+    void packCells(int begin, int end);
     // Exactly the floaters, in exactly the order, that `queryInto` gives, as runs of the
     // packed copy, appended to `out`. Packs first when the chains changed since the last
     // `pack`; the radii are those of that pack. The runs are valid until the next pack.
@@ -60,8 +77,8 @@ public:
     bool isPacked() const { return packedValid; }
     // Every floater of the last pack, cell by cell in index order.
     Packed packed() const {
-        return {packedX.data(), packedY.data(),      packedZ.data(),
-                packedRadius.data(), packedParticle.data(), static_cast<int>(packedX.size())};
+        return {packedFloater.data(), packedParticle.data(),
+                static_cast<int>(packedFloater.size())};
     }
     void adapt(double domainSize, double range);
     void rebuild(int newLevel, double domainSize);
@@ -107,12 +124,14 @@ private:
     int occupiedCount = 0;
     // The packed copy: the floaters of an occupied cell c are entries cellEntries[c].begin
     // up to, not including, cellEntries[c].end. Buffers are kept from pack to pack.
-    std::vector<double> packedX, packedY, packedZ, packedRadius;
+    std::vector<PackedFloater> packedFloater;
     std::vector<Particle*> packedParticle;
     struct CellEntries {
         int begin;
         int end;
     };
     std::vector<CellEntries> cellEntries;
+    std::vector<int> cellCounts;     // the length of each cell's chain
+    std::vector<int> occupiedIndex;  // the occupied cells in index order, as of beginPack
     bool packedValid = false;  // false after any change to the chains or the cells
 };

@@ -192,8 +192,9 @@ TEST(FastRepulsion, PackedQueryMatchesTheChainsExactly) {
             ASSERT_LT(run.begin, run.end);  // no empty runs
             for (int f = run.begin; f != run.end; ++f) {
                 const Particle* p = packed.particle[f];
-                EXPECT_EQ(geo::Vertex(packed.x[f], packed.y[f], packed.z[f]), p->position);
-                EXPECT_EQ(packed.radius[f], p->radius);
+                EXPECT_EQ(geo::Vertex(packed.floater[f].x, packed.floater[f].y, packed.floater[f].z),
+                          p->position);
+                EXPECT_EQ(packed.floater[f].radius, p->radius);
                 fromRuns.push_back(p);
             }
         }
@@ -235,7 +236,7 @@ TEST(FastRepulsion, PackedQueryFollowsMovesInsertsAndRebuilds) {
     std::vector<FastRepulsion::PackedRun> runs;
     grid.queryPacked({2.5, 2, 2}, 0.1, runs);
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(grid.packed().x[runs[0].begin], 2.5);
+    EXPECT_EQ(grid.packed().floater[runs[0].begin].x, 2.5);
     Particle* c = floaters.createParticle({3, 3, 3}, 1.0);
     grid.insert(c);
     EXPECT_EQ(packedQueried(grid, {1, 1, 1}, 0.5), (std::vector<const Particle*>{c, b}));
@@ -246,12 +247,12 @@ TEST(FastRepulsion, PackedQueryFollowsMovesInsertsAndRebuilds) {
     c->radius = 7.0;
     runs.clear();
     grid.queryPacked({3, 3, 3}, 0.5, runs);
-    EXPECT_EQ(grid.packed().radius[runs[0].begin], 1.0);  // packed before the change
+    EXPECT_EQ(grid.packed().floater[runs[0].begin].radius, 1.0);  // packed before the change
     grid.pack();
     runs.clear();
     grid.queryPacked({3, 3, 3}, 0.5, runs);
     EXPECT_EQ(grid.packed().particle[runs[0].begin], c);
-    EXPECT_EQ(grid.packed().radius[runs[0].begin], 7.0);
+    EXPECT_EQ(grid.packed().floater[runs[0].begin].radius, 7.0);
 }
 
 // Every floater within the radius is found, each at most once, whole cells only.
