@@ -178,7 +178,7 @@ void ImplicitSurface::computeForces() {
     // No position or radius changes during this pass, so the neighbours are read from one
     // packed copy of the grid instead of by following its chains, query after query. The
     // copying itself goes cell by cell on every thread.
-    forEachChunk(grid.beginPack(), 64,
+    forEachChunk(grid.beginPack(), 512,
                  [this](int begin, int end, int) { grid.packCells(begin, end); });
     const std::uint64_t version = fieldVersion();
     // An evaluation reads only positions, radii and the field, which stay as the last step

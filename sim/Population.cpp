@@ -84,7 +84,7 @@ void ImplicitSurface::controlPopulation() {
     enum Fate : std::uint8_t { Stays = 0, Leaves = 1, MayDie = 2, MaySplit = 4 };
     std::vector<std::uint8_t> fates(static_cast<std::size_t>(n));
     const std::uint64_t version = fieldVersion();
-    forEachChunk(n, 512, [&](int begin, int end, int) {
+    forEachChunk(n, 2048, [&](int begin, int end, int) {
         for (int i = begin; i < end; ++i) {
             Particle* p = floaters[static_cast<std::size_t>(i)];
             if (p->state == Particle::Control) continue;

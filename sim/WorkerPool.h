@@ -35,11 +35,13 @@ private:
 
     std::vector<std::thread> workers;
     std::mutex mutex;
+    // Waiting threads look for a new job, or for its end, for a short while before they
+    // sleep on these.
     std::condition_variable wake;  // a job was posted, or the pool is closing
     std::condition_variable idle;  // the last worker has left the job
-    unsigned long long job = 0;    // counts posted jobs; a worker serves each once
-    bool closing = false;
-    int busy = 0;  // workers that have not yet left the current job
+    std::atomic<unsigned long long> job{0};  // counts posted jobs; a worker serves each once
+    std::atomic<bool> closing{false};
+    std::atomic<int> busy{0};  // workers that have not yet left the current job
     const std::function<void(int, int, int)>* work = nullptr;
     int count = 0;
     int grain = 1;
