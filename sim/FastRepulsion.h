@@ -133,5 +133,6 @@ private:
     std::vector<CellEntries> cellEntries;
     std::vector<int> cellCounts;     // the length of each cell's chain
     std::vector<int> occupiedIndex;  // the occupied cells in index order, as of beginPack
+    std::vector<Particle*> previousParticle;  // packedParticle as the pack before left it
     bool packedValid = false;  // false after any change to the chains or the cells
 };

@@ -9,6 +9,8 @@
 namespace {
 
 const double kPi = 3.141592653589793;
+// How many floaters ahead of the one being decided the records are fetched.
+constexpr int prefetchDistance = 4;
 
 bool nearEquilibrium(const Particle* p, double equilibriumFactor) {
     return p->velocity.length() < equilibriumFactor * p->radius;
@@ -86,6 +88,7 @@ void ImplicitSurface::controlPopulation() {
     const std::uint64_t version = fieldVersion();
     forEachChunk(n, 2048, [&](int begin, int end, int) {
         for (int i = begin; i < end; ++i) {
+            if (end - i > prefetchDistance) prefetchParticle(floaters[i + prefetchDistance]);
             Particle* p = floaters[static_cast<std::size_t>(i)];
             if (p->state == Particle::Control) continue;
             // While the system settles, floaters off the surface are on their way to it and
