@@ -214,6 +214,12 @@ int BlobIndex::findCell(std::uint64_t key) const {
 
 template <typename Visit>
 void BlobIndex::forCandidates(const geo::Vertex& x, Visit visit) const {
+    if (everyBlob.size() < static_cast<std::size_t>(fewCandidates)) {
+        // A model of a blob or two: finding the point's cell costs more than taking every
+        // blob, and the ones out of reach fail the cut-off test as they would anyway.
+        if (!everyBlob.empty()) visit(everyBlob.data(), static_cast<int>(everyBlob.size()));
+        return;
+    }
     const double h = cellSize;
     const double ci = std::floor(x.x / h), cj = std::floor(x.y / h), ck = std::floor(x.z / h);
     const bool inCells = h != 0.0 && inCellRange(ci) && inCellRange(cj) && inCellRange(ck);

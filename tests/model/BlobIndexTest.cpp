@@ -103,6 +103,30 @@ TEST(BlobIndex, CombinedAndSparseFormsAgreeBitForBit) {
               system.parameterGradient(near).dot(shorter));
 }
 
+// A model of one to three blobs skips the cells and looks at every blob: the sums are
+// still the walk with the cut-off rule, bit for bit, near the blobs, at their cut-off and
+// far away.
+TEST(BlobIndex, AFewBlobsAreSummedWithoutCells) {
+    for (int count = 1; count <= 3; ++count) {
+        SCOPED_TRACE(count);
+        VessikSpheres system(defaultIsoValue);
+        for (int i = 0; i < count; ++i) blobAt(system, 10.0 + 5.0 * i, {12.0 * i, -3.0 * i, 0.5});
+        const BlobIndex& index = system.blobIndex();
+        const double reach = std::sqrt(index.cutoffExponent());
+        std::mt19937 rng(count);
+        std::uniform_real_distribution<double> u(-80.0, 80.0);
+        std::vector<geo::Vertex> points{{0.0, -0.0, 0.0}, {1e6, 0.0, 0.0}};
+        for (int i = 0; i < 200; ++i) points.emplace_back(u(rng), u(rng), u(rng));
+        for (double past : {0.999999, 1.000001})
+            points.push_back(geo::Vertex(10.0 * reach * past, 0.0, 0.5));
+        for (const geo::Vertex& x : points) {
+            geo::Vertex half, indexed;
+            EXPECT_EQ(index.sum(x, &indexed), sameRuleSum(system, x, half)) << x.x;
+            EXPECT_EQ(indexed, half) << x.x;
+        }
+    }
+}
+
 // Points that are no numbers give what the plain sum gives: NaN stays NaN, and a point at
 // infinity is beyond every blob. A model without blobs has nothing to sum anywhere.
 TEST(BlobIndex, NothingToSumGivesThePlainAnswers) {
