@@ -24,9 +24,9 @@
 //
 // Built with -DDAZIRUDO_BENCH_BASELINE the file also compiles against a core from before
 // the thread pool and the working scale, so that both can be measured side by side on the
-// same samples, e.g. with the baseline's headers and library:
-//   g++ -std=c++17 -O2 -g -DNDEBUG -DDAZIRUDO_BENCH_BASELINE \
-//       -DDAZIRUDO_EXAMPLES_DIR='"examples"' -I BASE bench/StepBench.cpp \
+// same samples, e.g. with the baseline's headers and library (one command line):
+//   g++ -std=c++17 -O2 -g -DNDEBUG -DDAZIRUDO_BENCH_BASELINE
+//       -DDAZIRUDO_EXAMPLES_DIR='"examples"' -I BASE bench/StepBench.cpp
 //       BASE/build/libdazirudo_core.a -lbenchmark -lpthread
 #include <benchmark/benchmark.h>
 

@@ -355,9 +355,11 @@ double BlobIndex::sum(const geo::Vertex& x, geo::Vertex* gradient) const {
             kept += !(b.exponent[k] < limit);
         }
         if (kept == 0) return;
+        // The last vector is filled with copies of the first term, whose results nobody
+        // reads (copies, not zeros: the compiler would turn a loop of zeros into a call).
         for (int k = kept; k < wholeVectors(kept); ++k) {
             b.kept[k] = b.kept[0];
-            b.keptExponent[k] = 0.0;
+            b.keptExponent[k] = b.keptExponent[0];
         }
         blobTerms(kept, b.kept, b.keptExponent, blobs, x, b.f, b.gx, b.gy, b.gz);
         for (int k = 0; k < kept; ++k) total += b.f[k];
