@@ -128,12 +128,8 @@ void FastRepulsion::removeAll(ParticleList& list) {
 void FastRepulsion::move(Particle* particle, const geo::Vertex& displacement) {
     if (displacement.x == 0.0 && displacement.y == 0.0 && displacement.z == 0.0) return;
     packedValid = false;
-    particle->position += displacement;
-    const int to = cellIndex(particle->position);
-    // A floater that is not filed here stays unfiled: pushing it would file a stranger.
-    if (particle->filedIn != this || particle->filedCell == to) return;
-    unlink(particle->filedCell, particle);
-    push(to, particle);
+    const int to = displace(particle, displacement);
+    if (to >= 0) refile(particle, to);
 }
 
 int FastRepulsion::displace(Particle* particle, const geo::Vertex& displacement) const {
@@ -145,6 +141,7 @@ int FastRepulsion::displace(Particle* particle, const geo::Vertex& displacement)
 }
 
 void FastRepulsion::refile(Particle* particle, int to) {
+    // A floater that is not filed here stays unfiled: pushing it would file a stranger.
     if (particle->filedIn != this || particle->filedCell == to) return;
     unlink(particle->filedCell, particle);
     push(to, particle);
