@@ -338,12 +338,10 @@ double BlobIndex::sum(const geo::Vertex& x, geo::Vertex* gradient) const {
             // vectors costs more than the terms themselves.
             for (int k = 0; k < m; ++k) {
                 const int i = indices[k];
-                const geo::Vertex offset = blobs.offset(i, x);
-                const double exponent = -offset.squaredLength() / blobs.radiusSquared[i];
-                if (exponent < limit) continue;
-                const double f = vexp::exp(exponent);
+                const double f = contribution(x, i);
+                if (f == 0.0) continue;  // beyond the cut-off
                 total += f;
-                if (gradient) half += offset * (f / blobs.radiusSquared[i]);
+                if (gradient) half += blobs.offset(i, x) * (f / blobs.radiusSquared[i]);
             }
             return;
         }
