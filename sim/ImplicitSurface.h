@@ -110,10 +110,8 @@ public:
     void controlPopulation();
     bool wantsFission(Particle* floater);
     bool wantsDeath(Particle* floater);
-    // wantsDeath in its two halves: whether the random test is taken at all, which reads
-    // the floater alone, and the test itself, which draws from the generator.
+    // Whether wantsDeath takes its random test at all; reads the floater alone.
     bool mayDie(const Particle* floater) const;
-    bool losesDeathDraw(const Particle* floater);
     void fission(Particle* floater);
     int randomBelow(int n);
 

@@ -35,16 +35,13 @@ bool ImplicitSurface::wantsFission(Particle* floater) {
            (floater->energy > fissionEnergyFactor * desiredEnergy && sigma > desiredRadius);
 }
 
-bool ImplicitSurface::wantsDeath(Particle* floater) {
-    return mayDie(floater) && losesDeathDraw(floater);
-}
-
 bool ImplicitSurface::mayDie(const Particle* floater) const {
     return nearEquilibrium(floater, equilibriumFactor) &&
            floater->radius < deathRadiusFactor * desiredRadius;
 }
 
-bool ImplicitSurface::losesDeathDraw(const Particle* floater) {
+bool ImplicitSurface::wantsDeath(Particle* floater) {
+    if (!mayDie(floater)) return false;
     // The survival chance is the floater's share of the death radius, sigma / (delta sigma^),
     // so the smaller it is the likelier it dies. Multiplying by sigma^ instead would make the
     // bound a squared length: it would spare tiny floaters, kill nearly every small one once
@@ -110,7 +107,7 @@ void ImplicitSurface::controlPopulation() {
     std::size_t at = 0;
     particles.retain([&](Particle* p) {
         const std::uint8_t fate = fates[at++];
-        const bool remove = (fate & Leaves) || ((fate & MayDie) && losesDeathDraw(p));
+        const bool remove = (fate & Leaves) || ((fate & MayDie) && wantsDeath(p));
         if (remove) {
             grid.remove(p);
             // A removed floater leaves the stable count too, as a split one does; otherwise
