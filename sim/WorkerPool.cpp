@@ -12,7 +12,7 @@ namespace {
 // alone (a stable sample, a program waiting for input) is asleep again within it.
 constexpr std::chrono::microseconds spinTime(50);
 
-void pause() {
+void relax() {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
 #endif
@@ -24,7 +24,7 @@ bool spinUntil(Done done) {
     const auto deadline = std::chrono::steady_clock::now() + spinTime;
     for (int round = 1;; ++round) {
         if (done()) return true;
-        pause();
+        relax();
         if (round % 64 == 0 && std::chrono::steady_clock::now() > deadline) return done();
     }
 }
