@@ -153,18 +153,12 @@ void ImplicitSurface::computeForces() {
     const int n = particles.size();
     const ParticleList::Entries& floaters = particles.inOrder();
     if (n > 0) {
-        // The radii are fetched from the scattered records on every thread; the sum itself
-        // runs in list order, as its rounding depends on the order.
-        std::vector<double> radii(floaters.size());
-        forEachChunk(n, 4096, [&](int begin, int end, int) {
-            for (int i = begin; i < end; ++i) {
-                if (end - i > radiusPrefetchDistance)
-                    __builtin_prefetch(&floaters[i + radiusPrefetchDistance]->radius);
-                radii[i] = floaters[i]->radius;
-            }
-        });
         double sum = 0.0;
-        for (const double radius : radii) sum += 3.0 * radius;
+        for (int i = 0; i < n; ++i) {
+            if (n - i > radiusPrefetchDistance)
+                __builtin_prefetch(&floaters[i + radiusPrefetchDistance]->radius);
+            sum += 3.0 * floaters[i]->radius;
+        }
         grid.interactionRange = sum / n;
     }
     // Each step's adaptGrid sizes the cells to the floaters, but until the first one the
