@@ -58,8 +58,8 @@ double FastRepulsion::domainSize() const {
 void FastRepulsion::resetCellMarks() {
     occupied.assign((cells.size() + 63) / 64, 0);
     occupiedCount = 0;
-    // Read only for occupied cells, which pack sets first: only their size matters.
-    cellEntries.resize(cells.size());
+    // Set by every pack before it is read: only its size matters here.
+    cellStart.resize(cells.size() + 1);
     cellCounts.assign(cells.size(), 0);
 }
 
@@ -147,8 +147,9 @@ void FastRepulsion::refile(Particle* particle, int to) {
     push(to, particle);
 }
 
-template <typename Visit>
-void FastRepulsion::visitCells(const geo::Vertex& centre, double radius, Visit visit) const {
+template <typename VisitRange>
+void FastRepulsion::visitCellRanges(const geo::Vertex& centre, double radius,
+                                    VisitRange visit) const {
     const double loX = std::floor((centre.x - radius) / cellSize);
     const double loY = std::floor((centre.y - radius) / cellSize);
     const double loZ = std::floor((centre.z - radius) / cellSize);
@@ -158,17 +159,20 @@ void FastRepulsion::visitCells(const geo::Vertex& centre, double radius, Visit v
     if (std::isnan(widthX + widthY + widthZ)) {
         // A centre or radius that is not a number has no cell range: answer with the cell
         // such a floater is filed in.
-        visit(cellIndex(centre));
+        const int index = cellIndex(centre);
+        visit(index, index);
         return;
     }
     const double span = std::max(widthX, std::max(widthY, widthZ)) + 1.0;
     if (span < 1.0) return;  // a negative radius reaches no cell
     if (span == 1.0) {
-        visit(indexOf(wrapCell(loX), wrapCell(loY), wrapCell(loZ)));
+        const int index = indexOf(wrapCell(loX), wrapCell(loY), wrapCell(loZ));
+        visit(index, index);
         return;
     }
     if (span > static_cast<double>(mask + 1)) {
-        for (int index = 0; index < static_cast<int>(cells.size()); ++index) visit(index);
+        for (int row = 0; row < static_cast<int>(cells.size()); row += mask + 1)
+            visit(row, row | mask);
         return;
     }
 
@@ -208,9 +212,33 @@ void FastRepulsion::visitCells(const geo::Vertex& centre, double radius, Visit v
             const double rem = r2 - x.faceSquared[i] - y.faceSquared[j];
             if (!(rem >= 0.0)) continue;
             const int row = indexOf(x.cell[i], y.cell[j], 0);
-            for (int k = 0; k <= nz; ++k)
-                if (z.faceSquared[k] < rem) visit(row | z.cell[k]);
+            // The z cells a row keeps lie side by side: their face distances fall towards the
+            // centre's cell and rise beyond it. So they are found without a branch per cell
+            // and handed on as one range, or two where the row wraps around. (Were a cell
+            // between two kept ones ever left out, visiting it as well would do no harm: a
+            // query may answer cells beyond the sphere.)
+            int first = -1, last = -1;
+            for (int k = 0; k <= nz; ++k) {
+                const bool in = z.faceSquared[k] < rem;
+                first = first < 0 && in ? k : first;
+                last = in ? k : last;
+            }
+            if (first < 0) continue;
+            const int a = z.cell[first], b = z.cell[last];
+            if (a <= b) {
+                visit(row | a, row | b);
+            } else {
+                visit(row | a, row | mask);
+                visit(row, row | b);
+            }
         }
+}
+
+template <typename Visit>
+void FastRepulsion::visitCells(const geo::Vertex& centre, double radius, Visit visit) const {
+    visitCellRanges(centre, radius, [&visit](int first, int last) {
+        for (int index = first; index <= last; ++index) visit(index);
+    });
 }
 
 void FastRepulsion::queryInto(const geo::Vertex& centre, double radius,
@@ -223,18 +251,29 @@ void FastRepulsion::pack() {
 }
 
 int FastRepulsion::beginPack() {
-    // Only the occupied cells, found 64 at a time in the marks: a large grid holding few
-    // floaters packs as fast as a small one. The chain lengths place every cell's entries.
+    // Every cell's first entry, the empty ones' included, so that a query finds the
+    // entries of a whole range of cells from its two ends. A word of marks without an
+    // occupied cell is filled at once: a large grid holding few floaters packs nearly as
+    // fast as a small one.
     occupiedIndex.clear();
     int total = 0;
-    for (std::size_t word = 0; word < occupied.size(); ++word)
-        for (std::uint64_t bits = occupied[word]; bits; bits &= bits - 1) {
-            const int index = static_cast<int>(word * 64 + __builtin_ctzll(bits));
-            occupiedIndex.push_back(index);
-            cellEntries[index].begin = total;
-            total += cellCounts[index];
-            cellEntries[index].end = total;
+    for (std::size_t word = 0; word < occupied.size(); ++word) {
+        int* start = cellStart.data() + word * 64;
+        const std::size_t width = std::min<std::size_t>(64, cells.size() - word * 64);
+        const std::uint64_t bits = occupied[word];
+        if (!bits) {
+            std::fill(start, start + width, total);
+            continue;
         }
+        const int* counts = cellCounts.data() + word * 64;
+        for (std::size_t c = 0; c < width; ++c) {
+            start[c] = total;
+            total += counts[c];
+        }
+        for (std::uint64_t rest = bits; rest; rest &= rest - 1)
+            occupiedIndex.push_back(static_cast<int>(word * 64 + __builtin_ctzll(rest)));
+    }
+    cellStart[cells.size()] = total;
     // The buffers keep their capacity, so packing a sample of steady size allocates nothing.
     // The last pack's order is kept to fetch the records ahead of the chain walks below.
     const std::size_t size = static_cast<std::size_t>(total);
@@ -253,7 +292,7 @@ void FastRepulsion::packCells(int begin, int end) {
     constexpr std::size_t ahead = 8;
     for (int c = begin; c < end; ++c) {
         const int index = occupiedIndex[static_cast<std::size_t>(c)];
-        std::size_t at = static_cast<std::size_t>(cellEntries[index].begin);
+        std::size_t at = static_cast<std::size_t>(cellStart[index]);
         for (Particle* p = cells[index]; p; p = p->nextInCell, ++at) {
             if (at + ahead < previousParticle.size()) prefetchParticle(previousParticle[at + ahead]);
             packedFloater[at] = {p->position.x, p->position.y, p->position.z, p->radius};
@@ -270,11 +309,12 @@ void FastRepulsion::queryPacked(const geo::Vertex& centre, double radius,
 
 void FastRepulsion::queryPackedRuns(const geo::Vertex& centre, double radius,
                                     std::vector<PackedRun>& out) const {
-    visitCells(centre, radius, [this, &out](int index) {
-        if (!(occupied[index >> 6] >> (index & 63) & 1)) return;
-        const int begin = cellEntries[index].begin;
-        const int end = cellEntries[index].end;
-        // Cells adjacent in index order are adjacent in the copy: one run serves both.
+    visitCellRanges(centre, radius, [this, &out](int first, int last) {
+        // The copy holds the cells in index order: a range of cells is one run of it.
+        const int begin = cellStart[first];
+        const int end = cellStart[last + 1];
+        if (begin == end) return;  // no floater in these cells
+        // Ranges adjacent in the copy: one run serves both.
         if (out.empty() || out.back().end != begin) out.push_back({begin, end});
         out.back().end = end;
     });

@@ -109,6 +109,10 @@ private:
     // Takes `particle` out of the chain of `index`; false, chain untouched, if not there.
     bool unlink(int index, Particle* particle);
     void appendCell(int index, std::vector<Particle*>& out) const;
+    // Calls `visit` (first, last) for every range of cells the sphere may reach, in query
+    // order: cells first, first + 1, ..., last, all in one row along z.
+    template <typename VisitRange>
+    void visitCellRanges(const geo::Vertex& centre, double radius, VisitRange visit) const;
     // Calls `visit` (index) for every cell the sphere may reach, in query order.
     template <typename Visit>
     void visitCells(const geo::Vertex& centre, double radius, Visit visit) const;
@@ -122,15 +126,11 @@ private:
     // those cells.
     std::vector<std::uint64_t> occupied;
     int occupiedCount = 0;
-    // The packed copy: the floaters of an occupied cell c are entries cellEntries[c].begin
-    // up to, not including, cellEntries[c].end. Buffers are kept from pack to pack.
+    // The packed copy: the floaters of cell c are entries cellStart[c] up to, not including,
+    // cellStart[c + 1]. Buffers are kept from pack to pack.
     std::vector<PackedFloater> packedFloater;
     std::vector<Particle*> packedParticle;
-    struct CellEntries {
-        int begin;
-        int end;
-    };
-    std::vector<CellEntries> cellEntries;
+    std::vector<int> cellStart;
     std::vector<int> cellCounts;     // the length of each cell's chain
     std::vector<int> occupiedIndex;  // the occupied cells in index order, as of beginPack
     std::vector<Particle*> previousParticle;  // packedParticle as the pack before left it

@@ -219,6 +219,34 @@ TEST(FastRepulsion, PackedQueryMatchesTheChainsExactly) {
                   constVector(queried(grid, {1, 2, 3}, negative)));
 }
 
+// The order of a query shows in every pair sum: x rows first, then y, then z, each from
+// the low side of the sphere, a row that wraps around continuing from cell 0. Rows whose
+// corner lies beyond the sphere keep only their middle cell.
+TEST(FastRepulsion, QueriesListCellsInRowOrderAcrossTheWrap) {
+    FastRepulsion grid(2, 40.0);  // 4 cells of 10 per axis
+    ParticleList floaters(false);
+    Particle* inCell[4][4][4];
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            for (int k = 0; k < 4; ++k) {
+                inCell[i][j][k] =
+                    floaters.createParticle({10.0 * i + 5, 10.0 * j + 5, 10.0 * k + 5}, 1);
+                grid.insert(inCell[i][j][k]);
+            }
+    // Cells 0 to 2 along x and y; 2, 3 and then 0 along z. The faces of the outer cells
+    // are 5 away, so a row with two outer coordinates keeps 64 - 50 = 14 > 0, only z = 3.
+    std::vector<const Particle*> expected;
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            const bool corner = i != 1 && j != 1;
+            for (int k : corner ? std::vector<int>{3} : std::vector<int>{2, 3, 0})
+                expected.push_back(inCell[i][j][k]);
+        }
+    const geo::Vertex centre(15, 15, 35);
+    EXPECT_EQ(constVector(queried(grid, centre, 8.0)), expected);
+    EXPECT_EQ(packedQueried(grid, centre, 8.0), expected);
+}
+
 // Any change to the chains or cells makes the copy stale; the next packed query repacks.
 // A radius changes behind the grid's back, so only an explicit pack picks it up.
 TEST(FastRepulsion, PackedQueryFollowsMovesInsertsAndRebuilds) {
