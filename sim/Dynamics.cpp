@@ -291,8 +291,8 @@ bool ImplicitSurface::stepOf(const Particle* floater, geo::Vertex& displacement)
            !(displacement.x == 0.0 && displacement.y == 0.0 && displacement.z == 0.0);
 }
 
-void ImplicitSurface::settleFloater(Particle* floater, const geo::Vertex& position,
-                                    std::uint64_t version) {
+void ImplicitSurface::settleFloater(Particle* floater, std::uint64_t version) {
+    const geo::Vertex& position = floater->position;
     Particle::FieldSample& field = floater->field;
     fieldAndGradient(position, field.value, field.gradient);
     field.at = position;
@@ -313,7 +313,7 @@ void ImplicitSurface::settleFloater(Particle* floater, const geo::Vertex& positi
 void ImplicitSurface::advanceFloater(Particle* floater) {
     geo::Vertex displacement;
     if (stepOf(floater, displacement)) grid.move(floater, displacement);
-    settleFloater(floater, floater->position, fieldVersion());
+    settleFloater(floater, fieldVersion());
     if (floater->state == Particle::Stable) ++stableCount;
 }
 
@@ -344,7 +344,7 @@ void ImplicitSurface::advance() {
                 const int to = grid.displace(p, displacement);
                 if (to >= 0) chunk.refiles.emplace_back(p, to);
             }
-            settleFloater(p, p->position, version);
+            settleFloater(p, version);
             if (p->state == Particle::Stable) ++chunk.stable;
             // A stranded floater is no part of the sample: one thrown far off the surface by
             // a single large step would otherwise stretch the length scale, and with it the

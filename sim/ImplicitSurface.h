@@ -184,9 +184,9 @@ private:
     geo::Vertex repulsionFrom(const Particle* floater, const PairSums& sums) const;
     double radiusRateFrom(const Particle* floater, const PairSums& sums, double& energy) const;
     geo::Vertex constrainedVelocity(Particle* floater, std::uint64_t version);
-    // advanceFloater without the move and the count: the field at `position` (where the
-    // floater is about to be), its normal, stranding, radius and state.
-    void settleFloater(Particle* floater, const geo::Vertex& position, std::uint64_t version);
+    // advanceFloater after the move, without the count: the field at the floater's
+    // position, its normal, stranding, radius and state.
+    void settleFloater(Particle* floater, std::uint64_t version);
     // Where advanceFloater moves the floater, and whether it moves at all.
     bool stepOf(const Particle* floater, geo::Vertex& displacement) const;
     // Sizes the grid to the floaters as they are now, as adaptGrid does after a step.
