@@ -215,8 +215,8 @@ int BlobIndex::findCell(std::uint64_t key) const {
 template <typename Visit>
 void BlobIndex::forCandidates(const geo::Vertex& x, Visit visit) const {
     if (everyBlob.size() < static_cast<std::size_t>(fewCandidates)) {
-        // A model of a blob or two: finding the point's cell costs more than taking every
-        // blob, and the ones out of reach fail the cut-off test as they would anyway.
+        // A model of up to three blobs: finding the point's cell costs more than taking
+        // every blob, and the ones out of reach fail the cut-off test as they would anyway.
         if (!everyBlob.empty()) visit(everyBlob.data(), static_cast<int>(everyBlob.size()));
         return;
     }
@@ -274,6 +274,11 @@ struct Blobs {
     geo::Vertex offset(int i, const geo::Vertex& p) const {
         return {p.x - x[i], p.y - y[i], p.z - z[i]};
     }
+    // Blob i's share of half the field's gradient at p, (p - c_i) f_i / R_i^2, for its
+    // contribution f_i there.
+    geo::Vertex halfGradient(int i, const geo::Vertex& p, double f) const {
+        return offset(i, p) * (f / radiusSquared[i]);
+    }
 };
 
 // Candidates of a block that count, and their terms. The arrays reach past a block by a
@@ -310,7 +315,7 @@ void blobTerms(int m, const int* __restrict kept, const double* __restrict expon
     for (int k = 0; k < n; ++k) {
         const int i = kept[k];
         const double fk = vexp::exp(exponent[k]);
-        const geo::Vertex term = blobs.offset(i, x) * (fk / blobs.radiusSquared[i]);
+        const geo::Vertex term = blobs.halfGradient(i, x, fk);
         f[k] = fk;
         gx[k] = term.x;
         gy[k] = term.y;
@@ -334,14 +339,14 @@ double BlobIndex::sum(const geo::Vertex& x, geo::Vertex* gradient) const {
     const double limit = -cutoff;
     forCandidates(x, [&](const int* indices, int m) {
         if (m < fewCandidates) {
-            // The same terms one by one: for a blob or two, filling and dispatching whole
-            // vectors costs more than the terms themselves.
+            // The same terms one by one: for up to three blobs, filling and dispatching
+            // whole vectors costs more than the terms themselves.
             for (int k = 0; k < m; ++k) {
                 const int i = indices[k];
                 const double f = contribution(x, i);
                 if (f == 0.0) continue;  // beyond the cut-off
                 total += f;
-                if (gradient) half += blobs.offset(i, x) * (f / blobs.radiusSquared[i]);
+                if (gradient) half += blobs.halfGradient(i, x, f);
             }
             return;
         }
